@@ -1,0 +1,25 @@
+# tamarind_library(<name> [DEPS <targets>...])
+# Builds every .cpp below the calling folder into the static library tmd_<name>.
+# Headers are included as "<folder>/<file>.h" from src/.
+function(tamarind_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(tmd_${name} STATIC ${sources})
+  target_include_directories(tmd_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(tmd_${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# tamarind_test(<name> [DEPS <targets>...] [LABELS <labels>...])
+# Builds every .cpp below the calling folder into one GoogleTest program and registers its tests.
+# Tests that need a server label themselves "server" through their names (Server*), and skip
+# when no PostgreSQL is configured (see tests/support/pg_test.h).
+function(tamarind_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(test_${name} ${sources})
+  target_link_libraries(test_${name} PRIVATE ${ARG_DEPS} tmd_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(test_${name} PRIVATE TAMARIND_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(test_${name}
+    PROPERTIES LABELS "${name};${ARG_LABELS}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
