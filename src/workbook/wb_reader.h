@@ -1,0 +1,81 @@
+#pragma once
+// What a workbook file reader delivers to the sheet model: the worksheets of one file and, per sheet,
+// its cells. A reader only decodes its format; range, header row, column typing and values are the
+// sheet model's, shared by every format.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// The engine's standard error numbers, so the message tables of the workbook side apply.
+enum wb_error_number : long {
+  wb_err_no_current_record = 3021,
+  wb_err_file_not_found = 3024,
+  wb_err_protected = 3161,
+  wb_err_too_many_fields = 3190,
+  wb_err_unreadable = 3274,
+};
+
+/// An engine error: its standard number and a description that names the reason.
+class wb_error : public std::runtime_error {
+ public:
+  wb_error(long number, const std::string& description)
+      : std::runtime_error(description), number_(number) {}
+  long number() const noexcept { return number_; }
+
+ private:
+  long number_;
+};
+
+enum class wb_value_kind : std::uint8_t { number, text, boolean, error };
+
+/// How a number cell is shown, from its number format: dates and currency become their own types.
+enum class wb_number_style : std::uint8_t { general, date, currency };
+
+/// One cell with a value (blank and formatted-only cells are not delivered). Formula cells arrive as
+/// their cached result. `text` is UTF-8 and valid only during the call that delivers the cell.
+struct wb_cell {
+  std::uint32_t row = 0;  // 0-based
+  std::uint32_t col = 0;  // 0-based
+  wb_value_kind kind = wb_value_kind::number;
+  wb_number_style style = wb_number_style::general;  // number cells only
+  bool boolean = false;                              // boolean cells
+  double number = 0;                                 // number cells: the raw serial for dates
+  std::string_view text;                             // text cells
+};
+
+class wb_cell_sink {
+ public:
+  virtual ~wb_cell_sink() = default;
+  /// Receives cells in file order: rows ascending, as every common writer stores them.
+  virtual void cell(const wb_cell& c) = 0;
+};
+
+struct wb_sheet_info {
+  std::string name;  // UTF-8, as the workbook names the sheet
+  bool hidden = false;
+};
+
+/// One open workbook file. Chart and macro sheets are not listed.
+class wb_reader {
+ public:
+  virtual ~wb_reader() = default;
+  virtual const std::vector<wb_sheet_info>& sheets() const = 0;
+  /// True when the workbook counts dates from 1904-01-01 instead of the 1900 system.
+  virtual bool date1904() const = 0;
+  /// Delivers every cell of sheet `index` to `sink`. May be called any number of times (typing the
+  /// columns takes one pass, reading the rows another); memory does not grow with the sheet's rows.
+  /// Throws wb_error on a damaged sheet.
+  virtual void read_sheet(std::size_t index, wb_cell_sink& sink) = 0;
+};
+
+/// Classifies a number format by its built-in id and its format code (empty for built-ins without
+/// one): date and time formats give `date`, currency formats `currency`, all else `general`.
+wb_number_style wb_classify_number_format(std::uint32_t format_id, std::string_view format_code);
+
+/// Opens an .xlsx file (throws wb_error).
+std::unique_ptr<wb_reader> wb_open_xlsx(const std::string& path);
+/// Opens an .xls file (BIFF8 in a compound document; throws wb_error).
+std::unique_ptr<wb_reader> wb_open_xls(const std::string& path);
