@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "udb/udb_indexes.h"
+#include "udb/udb_record.h"
+#include "udb/udb_row_error.h"
+#include "udb/udb_schema.h"
+
+/// One table or query of a database: rows in and rows out.
+/** Reading: reset (where the side needs it), then is_eof / get_item / next until is_eof is true.
+    The record get_item returns belongs to the record set and lives until the next get_item or the
+    record set's end.
+    Writing: append_record per row, then finish(), the explicit end of writing, which sends what is
+    pending and reports a failure by throwing. After each append_record and after finish() the
+    writer collects take_row_errors(): the rows the destination refused. The destructor only
+    releases and never throws; a record set destroyed without finish() has nothing reported. */
+class udb_recordset {
+public:
+    std::wstring query_text;   ///< SELECT text when opened over a query; empty for a table
+    std::wstring table_name;   ///< the table's or query's name
+    udb_schema schema;         ///< column descriptors, in column order
+    udb_indexes indexes;
+    int rec_count = 0;         ///< set by the side that opens the set, counted up by writers
+    int n_u_index = -1;        ///< position in indexes of the update key (first primary or unique); -1 none
+
+    /// The schema flag is accepted for the sides' sake; schemas always own their descriptors.
+    udb_recordset(std::wstring table_name, std::wstring query_text, bool schema_flag);
+    udb_recordset(std::wstring table_name, bool schema_flag);
+    udb_recordset(const udb_recordset&) = delete;
+    udb_recordset& operator=(const udb_recordset&) = delete;
+    virtual ~udb_recordset() = default;
+
+    virtual void append_record(udb_record& record) = 0;
+    /// Rewrites the row whose key equals the record's; the base only logs.
+    virtual void update(udb_record& record);
+    /// The current row, owned by the record set; null when there is none (the base has none).
+    virtual udb_record* get_item();
+    virtual bool is_eof();
+    virtual void next();
+    virtual void prev();
+    virtual void reset();
+    /// Ends writing: writes what is pending and throws when that fails. A second call does nothing;
+    /// the base has nothing to write.
+    virtual void finish();
+    /// Hands over the rows the destination refused so far and forgets them; the base has none.
+    virtual std::vector<udb_row_error> take_row_errors();
+
+    bool is_query() const { return !query_text.empty(); }
+
+    /// Stores an index a reader found; the first primary or unique one becomes the update key.
+    void add_index(const udb_index& index);
+    /// Converts each field of the record in place to the type of the column at its position.
+    void convert_record(udb_record& record) const;
+};
