@@ -13,9 +13,16 @@
 enum wb_error_number : long {
   wb_err_no_current_record = 3021,
   wb_err_file_not_found = 3024,
+  wb_err_read_only = 3027,
+  wb_err_cannot_open = 3051,
+  wb_err_no_such_sheet = 3078,
   wb_err_protected = 3161,
   wb_err_too_many_fields = 3190,
+  wb_err_not_supported = 3251,
+  wb_err_no_such_item = 3265,
   wb_err_unreadable = 3274,
+  wb_err_not_a_workbook_db = 3343,
+  wb_err_closed = 3420,
 };
 
 /// An engine error: its standard number and a description that names the reason.
@@ -58,6 +65,22 @@ struct wb_sheet_info {
   bool hidden = false;
 };
 
+/// One row of a sheet as a reader hands it out: its cells with a value, columns ascending as stored.
+/// Valid until the next call on the stream that delivered it.
+struct wb_row_view {
+  std::uint32_t row = 0;  // 0-based
+  const wb_cell* cells = nullptr;
+  std::size_t count = 0;
+};
+
+/// Pulls the rows of one sheet, one at a time, so a recordset decodes a row at each move.
+class wb_sheet_stream {
+ public:
+  virtual ~wb_sheet_stream() = default;
+  /// The next row holding at least one cell; false at the sheet's end. Throws wb_error.
+  virtual bool next_row(wb_row_view& out) = 0;
+};
+
 /// One open workbook file. Chart and macro sheets are not listed.
 class wb_reader {
  public:
@@ -69,6 +92,9 @@ class wb_reader {
   /// columns takes one pass, reading the rows another); memory does not grow with the sheet's rows.
   /// Throws wb_error on a damaged sheet.
   virtual void read_sheet(std::size_t index, wb_cell_sink& sink) = 0;
+  /// Streams sheet `index` row by row. The default runs read_sheet on a worker thread and hands
+  /// its rows over in small batches; a reader that can pause its own decoding overrides it.
+  virtual std::unique_ptr<wb_sheet_stream> open_sheet(std::size_t index);
 };
 
 /// Classifies a number format by its built-in id and its format code (empty for built-ins without
@@ -77,5 +103,9 @@ wb_number_style wb_classify_number_format(std::uint32_t format_id, std::string_v
 
 /// Opens an .xlsx file (throws wb_error).
 std::unique_ptr<wb_reader> wb_open_xlsx(const std::string& path);
+/// Opens a workbook of either kind, told by the file's signature, not its name: a ZIP package is
+/// read as .xlsx, a compound document as .xls (or refused as password-protected); else 3274.
+std::unique_ptr<wb_reader> wb_open_workbook(const std::string& path);
+
 /// Opens an .xls file (BIFF8 in a compound document; throws wb_error).
 std::unique_ptr<wb_reader> wb_open_xls(const std::string& path);

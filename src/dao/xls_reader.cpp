@@ -1,0 +1,88 @@
+#include "dao/xls_reader.h"
+
+#include <algorithm>
+
+#include "dao/dao_database.h"
+#include "dao/dao_engine.h"
+#include "tk/tk_logger.h"
+
+xls_reader::xls_reader() = default;
+xls_reader::~xls_reader() = default;
+
+std::unique_ptr<dao_database> xls_reader::open_xls(dao_engine& engine, const std::wstring& path, bool field_names) {
+  tk_log(2, "xls_reader::open_xls(%s)", path);
+  std::wstring connect = L"Excel 5.0;";
+  if (!field_names) connect += L" HDR=No;";
+  connect += L" IMEX=1;";
+  return engine.open_dao_src(path, connect, 1);
+}
+
+std::wstring xls_reader::simplify_name(const std::wstring& engine_name) {
+  tk_log(1, "xls_reader::simplify_name(%s)", engine_name);
+  std::wstring name = engine_name;
+  if (name.size() > 2 && name.front() == L'\'' && name.back() == L'\'') name = name.substr(1, name.size() - 2);
+  if (name.size() > 1 && name.back() == L'$') name.pop_back();
+  // Only U+0020 counts as a blank here.
+  const auto last = name.find_last_not_of(L' ');
+  name.erase(last == std::wstring::npos ? 0 : last + 1);
+  name.erase(0, std::min(name.size(), name.find_first_not_of(L' ')));
+  tk_log(1, "Simplified name: %s", name);
+  return name;
+}
+
+bool xls_reader::get_all_sheets(std::vector<std::wstring>& sheets) {
+  tk_log(1, "xls_reader::get_all_sheets");
+  sheets.clear();
+  dao_engine engine(0);
+  const int key = xls_dao_version(src).get_version();
+  if (key == dao_version_none || !engine.set_version_if(key)) return false;
+  // The database goes before its engine on every path.
+  std::unique_ptr<dao_database> database = open_xls(engine, src, false);
+  get_all_sheets(*database, sheets);
+  return true;
+}
+
+void xls_reader::get_all_sheets(dao_database& database, std::vector<std::wstring>& sheets) {
+  tk_log(1, "xls_reader::get_all_sheets(2)");
+  worksheets.clear();
+  for (const std::wstring& table : database.get_tables()) {
+    tk_log(1, "non_system (%s)", table);
+    if (table.size() < 2) continue;
+    const bool sheet = table.back() == L'$' || (table[table.size() - 2] == L'$' && table.back() == L'\'');
+    if (!sheet) continue;
+    std::wstring name = simplify_name(table);
+    if (worksheets.count(name)) {
+      // Two worksheets whose names simplify alike: the later one gets a name of its own.
+      std::wstring unique;
+      for (int n = 2;; ++n) {
+        unique = name + L" (" + std::to_wstring(n) + L")";
+        if (!worksheets.count(unique)) break;
+      }
+      tk_log(2, "Worksheet %s listed as %s", table, unique);
+      name = unique;
+    }
+    sheets.push_back(name);
+    worksheets.emplace(name, table);
+  }
+}
+
+std::vector<std::wstring> xls_reader::set_sel_sheets(const std::vector<std::wstring>& names) {
+  tk_log(1, "xls_reader::set_sel_sheets");
+  tk_log(1, "Total worksheets: %d", static_cast<int>(worksheets.size()));
+  selected.clear();
+  sheet_map chosen;
+  std::vector<std::wstring> missing;
+  for (const std::wstring& name : names) {
+    const auto found = worksheets.find(name);
+    if (found == worksheets.end()) {
+      tk_log(3, "Worksheet %s not found", name);
+      missing.push_back(name);
+      continue;
+    }
+    tk_log(1, "Worksheet %s is selected", found->second);
+    chosen.emplace(name, found->second);
+    selected[name] = std::wstring();
+  }
+  worksheets = std::move(chosen);
+  return missing;
+}

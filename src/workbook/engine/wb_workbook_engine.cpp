@@ -1,0 +1,527 @@
+// The workbook engine: a read-only database whose tables are the worksheets of one workbook.
+#include <cerrno>
+#include <mutex>
+
+#include "platform/auto_date.h"
+#include "tk/tk_string.h"
+#include "workbook/engine/wb_engine_support.h"
+#include "workbook/engine/wb_select.h"
+#include "workbook/wb_sheet_model.h"
+
+namespace {
+
+struct sheet_table {
+  std::size_t index = 0;
+  std::wstring engine_name;
+  std::unique_ptr<wb_sheet_layout> layout;  // the first pass, run at the first need
+};
+
+/// One open workbook; every object of the database holds it, so it lives as long as any of them.
+struct database_state {
+  wb_error_list_ptr errors;
+  std::string path;
+  std::unique_ptr<wb_reader> reader;
+  bool header = true;
+  bool closed = false;
+  std::vector<std::shared_ptr<sheet_table>> tables;
+
+  void check_open() const {
+    if (closed) throw wb_closed();
+  }
+  const wb_sheet_layout& layout(sheet_table& t) {
+    if (!t.layout) t.layout = std::make_unique<wb_sheet_layout>(wb_profile_sheet(*reader, t.index, header));
+    return *t.layout;
+  }
+  std::shared_ptr<sheet_table> find(const std::wstring& name) const {
+    for (const auto& t : tables)
+      if (wb_table_name_matches(name, t->engine_name)) return t;
+    return nullptr;
+  }
+};
+using state_ptr = std::shared_ptr<database_state>;
+
+ole_variant to_variant(const wb_value& v) {
+  switch (v.k) {
+    case wb_value::kind::boolean: return ole_variant(v.boolean);
+    case wb_value::kind::number: return ole_variant(v.number);
+    case wb_value::kind::currency: {
+      CY cy;
+      cy.int64 = v.currency;
+      return ole_variant(cy);
+    }
+    case wb_value::kind::date: {
+      SYSTEMTIME st{};
+      if (!platform::date_to_systemtime(v.number, st)) throw wb_error(wb_err_unreadable, "A date is out of range.");
+      return ole_variant(st);
+    }
+    case wb_value::kind::text: return ole_variant(v.text);
+    case wb_value::kind::null: break;
+  }
+  ole_variant n;
+  n.set_null();
+  return n;
+}
+
+/// A field of a definition: name, type and size; no value.
+class definition_field final : public wb_field {
+ public:
+  definition_field(wb_error_list_ptr errors, std::wstring name, int type, long size)
+      : errors_(std::move(errors)), name_(std::move(name)), type_(type), size_(size) {}
+  std::wstring name() const override { return name_; }
+  int type() const override { return type_; }
+  long size() const override { return size_; }
+  ole_variant value() const override { return ole_variant(); }
+  long attributes() const override { return 0; }
+  bool required() const override { return false; }
+  std::wstring default_value() const override { return {}; }
+  void set_required(bool) override { refuse(); }
+  void set_allow_zero_length(bool) override { refuse(); }
+  void set_default_value(const std::wstring&) override { refuse(); }
+  void set_attributes(long) override { refuse(); }
+
+ private:
+  void refuse() {
+    wb_guarded(errors_, []() -> void { throw wb_read_only(); });
+  }
+  wb_error_list_ptr errors_;
+  std::wstring name_;
+  int type_;
+  long size_;
+};
+
+ole_com_ptr<wb_fields> definition_fields(const state_ptr& db, const std::vector<wb_column>& columns) {
+  auto* list = new wb_field_list(db->errors);
+  for (const auto& c : columns)
+    list->add(ole_com_ptr<wb_field>(new definition_field(db->errors, wb_widen(c.name), c.type, c.size)));
+  return ole_com_ptr<wb_fields>(list);
+}
+
+class empty_indexes final : public wb_indexes {
+ public:
+  explicit empty_indexes(wb_error_list_ptr errors) : errors_(std::move(errors)) {}
+  int count() const override { return 0; }
+  ole_com_ptr<wb_index> item(int index) override {
+    return wb_guarded(errors_, [&]() -> ole_com_ptr<wb_index> { throw wb_no_item(std::to_wstring(index)); });
+  }
+  void append(wb_index*) override {
+    wb_guarded(errors_, []() -> void { throw wb_read_only(); });
+  }
+
+ private:
+  wb_error_list_ptr errors_;
+};
+
+/// Where a recordset's rows come from; restart() goes back before the first row.
+class row_source {
+ public:
+  virtual ~row_source() = default;
+  virtual const std::vector<wb_column>& columns() const = 0;
+  virtual void restart() = 0;
+  virtual bool read(std::vector<ole_variant>& row) = 0;
+};
+
+class sheet_rows final : public row_source {
+ public:
+  sheet_rows(state_ptr db, std::shared_ptr<sheet_table> table)
+      : db_(std::move(db)), table_(std::move(table)), layout_(db_->layout(*table_)) {}
+  const std::vector<wb_column>& columns() const override { return layout_.columns; }
+  void restart() override { cursor_.reset(); }
+  bool read(std::vector<ole_variant>& row) override {
+    if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(*db_->reader, table_->index, layout_);
+    if (!cursor_->read(values_)) return false;
+    row.clear();
+    for (const auto& v : values_) row.push_back(to_variant(v));
+    return true;
+  }
+
+ private:
+  state_ptr db_;
+  std::shared_ptr<sheet_table> table_;
+  const wb_sheet_layout& layout_;
+  std::unique_ptr<wb_row_cursor> cursor_;
+  std::vector<wb_value> values_;
+};
+
+class count_rows final : public row_source {
+ public:
+  explicit count_rows(std::uint64_t count) : count_(count), columns_{{"Count", wb_dao_long, 4}} {}
+  const std::vector<wb_column>& columns() const override { return columns_; }
+  void restart() override { done_ = false; }
+  bool read(std::vector<ole_variant>& row) override {
+    if (done_) return false;
+    done_ = true;
+    row.assign(1, ole_variant(static_cast<int>(count_)));
+    return true;
+  }
+
+ private:
+  std::uint64_t count_;
+  std::vector<wb_column> columns_;
+  bool done_ = false;
+};
+
+/// The position and current row of a recordset, which its fields read.
+struct cursor_state {
+  std::vector<ole_variant> row;
+  long position = -1;  // -1 BOF; rows read so far otherwise
+  bool bof = true, eof = true, closed = false;
+};
+
+class row_field final : public wb_field {
+ public:
+  row_field(state_ptr db, std::shared_ptr<cursor_state> cursor, std::size_t column, const wb_column& c)
+      : db_(std::move(db)), cursor_(std::move(cursor)), column_(column), name_(wb_widen(c.name)), type_(c.type), size_(c.size) {}
+  std::wstring name() const override { return name_; }
+  int type() const override { return type_; }
+  long size() const override { return size_; }
+  ole_variant value() const override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      if (cursor_->closed) throw wb_closed();
+      if (cursor_->bof || cursor_->eof) throw wb_no_current_row();
+      return cursor_->row.at(column_);
+    });
+  }
+  long attributes() const override { return 0; }
+  bool required() const override { return false; }
+  std::wstring default_value() const override { return {}; }
+  void set_required(bool) override { refuse(); }
+  void set_allow_zero_length(bool) override { refuse(); }
+  void set_default_value(const std::wstring&) override { refuse(); }
+  void set_attributes(long) override { refuse(); }
+
+ private:
+  void refuse() {
+    wb_guarded(db_->errors, []() -> void { throw wb_read_only(); });
+  }
+  state_ptr db_;
+  std::shared_ptr<cursor_state> cursor_;
+  std::size_t column_;
+  std::wstring name_;
+  int type_;
+  long size_;
+};
+
+class workbook_recordset final : public wb_recordset {
+ public:
+  workbook_recordset(state_ptr db, std::unique_ptr<row_source> source)
+      : db_(std::move(db)), source_(std::move(source)), cursor_(std::make_shared<cursor_state>()) {
+    auto* list = new wb_field_list(db_->errors);
+    const auto& columns = source_->columns();
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      list->add(ole_com_ptr<wb_field>(new row_field(db_, cursor_, i, columns[i])));
+    fields_ = ole_com_ptr<wb_fields>(list);
+    first();
+  }
+
+  bool eof() const override { return cursor_->eof; }
+  bool bof() const override { return cursor_->bof; }
+  ole_com_ptr<wb_fields> fields() override {
+    return wb_guarded(db_->errors, [&] {
+      check();
+      return wb_share(fields_.get());
+    });
+  }
+  void move_first() override {
+    wb_guarded(db_->errors, [&] {
+      check();
+      if (cursor_->bof && cursor_->eof) throw wb_no_current_row();
+      first();
+    });
+  }
+  void move_next() override {
+    wb_guarded(db_->errors, [&] {
+      check();
+      if (cursor_->eof) throw wb_no_current_row();
+      if (cursor_->bof) {  // before the first row: the next is the first
+        first();
+        return;
+      }
+      advance();
+    });
+  }
+  void move_previous() override {
+    wb_guarded(db_->errors, [&] {
+      check();
+      if (cursor_->bof) throw wb_no_current_row();
+      const long target = cursor_->position - 1;  // from EOF, position is one past the last row
+      // Rows stream forward only: go back by reading again up to the row before.
+      source_->restart();
+      cursor_->position = -1;
+      cursor_->bof = true;
+      cursor_->eof = false;
+      if (target < 0) return;
+      for (long i = 0; i <= target; ++i) {
+        if (!source_->read(cursor_->row)) throw wb_error(wb_err_unreadable, "The worksheet changed while it was being read.");
+      }
+      cursor_->position = target;
+      cursor_->bof = false;
+    });
+  }
+  void add_new() override { refuse(); }
+  void collect(const std::wstring&, const ole_variant&) override { refuse(); }
+  void update(int, bool) override { refuse(); }
+  void close() override { cursor_->closed = true; }
+
+ private:
+  void check() const {
+    db_->check_open();
+    if (cursor_->closed) throw wb_closed();
+  }
+  void refuse() {
+    wb_guarded(db_->errors, [&]() -> void {
+      check();
+      throw wb_read_only();
+    });
+  }
+  void first() {
+    source_->restart();
+    cursor_->position = -1;
+    cursor_->bof = false;
+    cursor_->eof = false;
+    advance();
+    cursor_->bof = cursor_->eof;  // an empty set is at BOF and EOF at once
+  }
+  void advance() {
+    if (source_->read(cursor_->row)) {
+      ++cursor_->position;
+    } else {
+      cursor_->eof = true;
+      cursor_->position += 1;
+    }
+  }
+
+  state_ptr db_;
+  std::unique_ptr<row_source> source_;
+  std::shared_ptr<cursor_state> cursor_;
+  ole_com_ptr<wb_fields> fields_;
+};
+
+class workbook_querydef final : public wb_querydef {
+ public:
+  workbook_querydef(state_ptr db, std::wstring name, std::wstring sql)
+      : db_(std::move(db)), name_(std::move(name)), sql_(std::move(sql)) {}
+  std::wstring name() const override { return name_; }
+  std::wstring sql() const override { return sql_; }
+  ole_com_ptr<wb_fields> fields() override {
+    return wb_guarded(db_->errors, [&] { return definition_fields(db_, source()->columns()); });
+  }
+  ole_com_ptr<wb_recordset> open_recordset(int, int options) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      if (options & wb_open_append_only) throw wb_read_only();
+      return ole_com_ptr<wb_recordset>(new workbook_recordset(db_, source()));
+    });
+  }
+
+ private:
+  std::unique_ptr<row_source> source() {
+    db_->check_open();
+    const auto select = wb_parse_select(sql_);
+    if (!select) throw wb_not_supported();
+    auto table = db_->find(select->table);
+    if (!table)
+      throw wb_error(wb_err_no_such_sheet, "No worksheet named '" + wb_narrow(select->table) + "' in the workbook.");
+    if (select->count) return std::make_unique<count_rows>(db_->layout(*table).record_count);
+    return std::make_unique<sheet_rows>(db_, table);
+  }
+
+  state_ptr db_;
+  std::wstring name_, sql_;
+};
+
+class workbook_tabledef final : public wb_tabledef {
+ public:
+  workbook_tabledef(state_ptr db, std::shared_ptr<sheet_table> table) : db_(std::move(db)), table_(std::move(table)) {}
+  std::wstring name() const override { return table_->engine_name; }
+  long attributes() const override { return 0; }
+  long record_count() override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return static_cast<long>(db_->layout(*table_).record_count);
+    });
+  }
+  ole_com_ptr<wb_fields> fields() override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return definition_fields(db_, db_->layout(*table_).columns);
+    });
+  }
+  ole_com_ptr<wb_indexes> indexes() override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return ole_com_ptr<wb_indexes>(new empty_indexes(db_->errors));
+    });
+  }
+  ole_com_ptr<wb_field> create_field(const std::wstring&, int, long) override {
+    return wb_guarded(db_->errors, []() -> ole_com_ptr<wb_field> { throw wb_read_only(); });
+  }
+  ole_com_ptr<wb_index> create_index(const std::wstring&) override {
+    return wb_guarded(db_->errors, []() -> ole_com_ptr<wb_index> { throw wb_read_only(); });
+  }
+
+ private:
+  state_ptr db_;
+  std::shared_ptr<sheet_table> table_;
+};
+
+class workbook_tabledefs final : public wb_tabledefs {
+ public:
+  explicit workbook_tabledefs(state_ptr db) : db_(std::move(db)) {}
+  short count() const override { return static_cast<short>(db_->tables.size()); }
+  ole_com_ptr<wb_tabledef> item(int index) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      if (index < 0 || static_cast<std::size_t>(index) >= db_->tables.size()) throw wb_no_item(std::to_wstring(index));
+      return ole_com_ptr<wb_tabledef>(new workbook_tabledef(db_, db_->tables[static_cast<std::size_t>(index)]));
+    });
+  }
+  ole_com_ptr<wb_tabledef> item(const std::wstring& name) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      for (const auto& t : db_->tables)
+        if (tk_compare_no_case(t->engine_name, name) == 0) return ole_com_ptr<wb_tabledef>(new workbook_tabledef(db_, t));
+      throw wb_no_item(name);
+    });
+  }
+  void remove(const std::wstring&) override { refuse(); }
+  void append(wb_tabledef*) override { refuse(); }
+
+ private:
+  void refuse() {
+    wb_guarded(db_->errors, []() -> void { throw wb_read_only(); });
+  }
+  state_ptr db_;
+};
+
+class no_querydefs final : public wb_querydefs {
+ public:
+  explicit no_querydefs(wb_error_list_ptr errors) : errors_(std::move(errors)) {}
+  int count() const override { return 0; }
+  ole_com_ptr<wb_querydef> item(int index) override {
+    return wb_guarded(errors_, [&]() -> ole_com_ptr<wb_querydef> { throw wb_no_item(std::to_wstring(index)); });
+  }
+
+ private:
+  wb_error_list_ptr errors_;
+};
+
+class workbook_database final : public wb_database {
+ public:
+  explicit workbook_database(state_ptr db) : db_(std::move(db)) {}
+  ole_com_ptr<wb_tabledefs> tabledefs() override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return ole_com_ptr<wb_tabledefs>(new workbook_tabledefs(db_));
+    });
+  }
+  ole_com_ptr<wb_querydefs> querydefs() override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return ole_com_ptr<wb_querydefs>(new no_querydefs(db_->errors));
+    });
+  }
+  ole_com_ptr<wb_querydef> create_querydef(const std::wstring& name, const std::wstring& sql) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      if (!name.empty()) throw wb_read_only();  // a stored query would be a write
+      return ole_com_ptr<wb_querydef>(new workbook_querydef(db_, name, sql));
+    });
+  }
+  ole_com_ptr<wb_tabledef> create_tabledef(const std::wstring&, long, const std::wstring&, const std::wstring&) override {
+    return wb_guarded(db_->errors, [&]() -> ole_com_ptr<wb_tabledef> {
+      db_->check_open();
+      throw wb_read_only();
+    });
+  }
+  void close() override { db_->closed = true; }
+
+ private:
+  state_ptr db_;
+};
+
+struct connect_options {
+  bool workbook = false;
+  bool header = true;
+};
+
+connect_options parse_connect(const std::wstring& connect) {
+  connect_options o;
+  std::size_t start = 0;
+  bool first = true;
+  while (start <= connect.size()) {
+    auto end = connect.find(L';', start);
+    if (end == std::wstring::npos) end = connect.size();
+    std::wstring token = connect.substr(start, end - start);
+    while (!token.empty() && std::iswspace(static_cast<wint_t>(token.front()))) token.erase(0, 1);
+    while (!token.empty() && std::iswspace(static_cast<wint_t>(token.back()))) token.pop_back();
+    if (first) {
+      o.workbook = token.size() >= 5 && tk_compare_no_case(std::wstring_view(token).substr(0, 5), L"excel") == 0;
+      first = false;
+    } else {
+      const auto eq = token.find(L'=');
+      if (eq != std::wstring::npos && tk_compare_no_case(tk_trim(token.substr(0, eq)), L"hdr") == 0) {
+        const std::wstring v = tk_trim(token.substr(eq + 1));
+        if (tk_compare_no_case(v, L"no") == 0) o.header = false;
+        else if (tk_compare_no_case(v, L"yes") == 0) o.header = true;
+      }
+    }
+    start = end + 1;
+  }
+  return o;
+}
+
+class workbook_engine final : public wb_engine {
+ public:
+  ole_com_ptr<wb_database> open_database(const std::wstring& path, bool, bool, const std::wstring& connect) override {
+    return wb_guarded(errors_, [&] {
+      const std::string narrow = wb_narrow(path);
+      const connect_options o = parse_connect(connect);
+      if (!o.workbook)
+        throw wb_error(wb_err_not_a_workbook_db, "File '" + narrow + "' is not a database this engine can open.");
+      auto db = std::make_shared<database_state>();
+      db->errors = errors_;
+      db->path = narrow;
+      db->header = o.header;
+      db->reader = wb_open_workbook(narrow);
+      const auto& sheets = db->reader->sheets();
+      for (std::size_t i = 0; i < sheets.size(); ++i) {
+        auto t = std::make_shared<sheet_table>();
+        t->index = i;
+        t->engine_name = wb_engine_table_name(wb_widen(sheets[i].name));
+        db->tables.push_back(std::move(t));
+      }
+      return ole_com_ptr<wb_database>(new workbook_database(std::move(db)));
+    });
+  }
+  ole_com_ptr<wb_database> create_database(const std::wstring&, const std::wstring&, int) override {
+    return wb_guarded(errors_, []() -> ole_com_ptr<wb_database> { throw wb_not_supported(); });
+  }
+  std::vector<wb_error_item> errors() const override { return errors_->items; }
+
+ private:
+  wb_error_list_ptr errors_ = std::make_shared<wb_error_list>();
+};
+
+std::mutex factory_mutex;
+wb_engine_factory current_factory;
+
+}  // namespace
+
+ole_com_ptr<wb_engine> wb_make_workbook_engine() { return ole_com_ptr<wb_engine>(new workbook_engine()); }
+
+ole_com_ptr<wb_engine> wb_create_engine(int key) {
+  wb_engine_factory factory;
+  {
+    std::lock_guard lock(factory_mutex);
+    factory = current_factory;
+  }
+  if (factory) return factory(key);
+  if (key < 0 || key > 3) return {};
+  return wb_make_workbook_engine();
+}
+
+wb_engine_factory wb_set_engine_factory(wb_engine_factory factory) {
+  std::lock_guard lock(factory_mutex);
+  return std::exchange(current_factory, std::move(factory));
+}

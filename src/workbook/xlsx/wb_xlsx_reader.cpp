@@ -1,0 +1,33 @@
+#include <memory>
+
+#include "workbook/wb_reader.h"
+#include "workbook/xlsx/wb_xlsx_package.h"
+#include "workbook/xlsx/wb_xlsx_sheet.h"
+
+namespace {
+
+class xlsx_reader final : public wb_reader {
+ public:
+  explicit xlsx_reader(const std::string& path) : package_(path) {
+    for (const auto& s : package_.sheets()) sheets_.push_back(s.info);
+  }
+  const std::vector<wb_sheet_info>& sheets() const override { return sheets_; }
+  bool date1904() const override { return package_.date1904(); }
+  void read_sheet(std::size_t index, wb_cell_sink& sink) override {
+    auto stream = open_sheet(index);
+    wb_row_view row;
+    while (stream->next_row(row))
+      for (std::size_t i = 0; i < row.count; ++i) sink.cell(row.cells[i]);
+  }
+  std::unique_ptr<wb_sheet_stream> open_sheet(std::size_t index) override {
+    return wb_open_xlsx_sheet(package_, index);
+  }
+
+ private:
+  wb_xlsx_package package_;
+  std::vector<wb_sheet_info> sheets_;
+};
+
+}  // namespace
+
+std::unique_ptr<wb_reader> wb_open_xlsx(const std::string& path) { return std::make_unique<xlsx_reader>(path); }

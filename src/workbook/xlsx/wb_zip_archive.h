@@ -1,0 +1,47 @@
+#pragma once
+// Read-only access to the parts of a ZIP package, each streamed with the inflation caps checked.
+#include <zip.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class wb_zip_archive {
+ public:
+  /// Opens `path` (throws 3274 when it is no readable ZIP).
+  explicit wb_zip_archive(const std::string& path);
+  ~wb_zip_archive();
+  wb_zip_archive(const wb_zip_archive&) = delete;
+  wb_zip_archive& operator=(const wb_zip_archive&) = delete;
+
+  /// The entry named exactly `name`, else one named so case-insensitively.
+  std::optional<zip_uint64_t> find(std::string_view name) const;
+  const std::string& path() const { return path_; }
+  zip_t* handle() const { return zip_; }
+
+ private:
+  std::string path_;
+  zip_t* zip_ = nullptr;
+};
+
+/// Streams one part's inflated bytes; every read checks the declared size, the part cap and the
+/// inflation ratio, and a CRC or inflation failure is 3274.
+class wb_zip_part_stream {
+ public:
+  wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64_t index, std::uint64_t max_bytes);
+  ~wb_zip_part_stream();
+  wb_zip_part_stream(const wb_zip_part_stream&) = delete;
+  wb_zip_part_stream& operator=(const wb_zip_part_stream&) = delete;
+
+  /// Up to `size` bytes into `buffer`; 0 at the part's end.
+  std::size_t read(char* buffer, std::size_t size);
+  const std::string& name() const { return name_; }
+
+ private:
+  const wb_zip_archive& archive_;
+  std::string name_;
+  zip_file_t* file_ = nullptr;
+  std::uint64_t declared_ = 0;
+  std::uint64_t read_ = 0;
+};

@@ -1,0 +1,292 @@
+// The .xlsx reader on hand-made packages: what common writers never produce but files hold.
+#include <gtest/gtest.h>
+
+#include "wb_test_files.h"
+#include "workbook/wb_reader.h"
+
+namespace {
+
+struct read_cell {
+  std::uint32_t row, col;
+  wb_value_kind kind;
+  wb_number_style style;
+  double number;
+  bool boolean;
+  std::string text;
+};
+
+std::vector<read_cell> read_all(wb_reader& r, std::size_t sheet = 0) {
+  struct sink : wb_cell_sink {
+    std::vector<read_cell> cells;
+    void cell(const wb_cell& c) override {
+      cells.push_back({c.row, c.col, c.kind, c.style, c.number, c.boolean, std::string(c.text)});
+    }
+  } s;
+  r.read_sheet(sheet, s);
+  return s.cells;
+}
+
+long error_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const wb_error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+class XlsxReader : public ::testing::Test {
+ protected:
+  std::unique_ptr<wb_reader> open(const wb_test::xlsx_parts& p) {
+    wb_test::write_xlsx(path_, p);
+    return wb_open_workbook(path_);
+  }
+  long open_error(const std::map<std::string, std::string>& parts) {
+    wb_test::write_zip(path_, parts);
+    return error_of([&] {
+      auto r = wb_open_workbook(path_);
+      for (std::size_t i = 0; i < r->sheets().size(); ++i) read_all(*r, i);
+    });
+  }
+  long sheet_error(const std::string& sheet_data, std::vector<std::string> sst = {}) {
+    wb_test::xlsx_parts p;
+    p.sheets = {{"S", sheet_data}};
+    p.shared_strings = std::move(sst);
+    wb_test::write_xlsx(path_, p);
+    return error_of([&] {
+      auto r = wb_open_workbook(path_);
+      read_all(*r);
+    });
+  }
+  wb_test::temp_dir dir_;
+  std::string path_ = dir_.file("book.xlsx");
+};
+
+TEST_F(XlsxReader, CellsWithoutReferencesFollowThePreviousOnes) {
+  auto r = open(wb_test::one_sheet("S", "<row><c><v>1</v></c><c><v>2</v></c></row><row r=\"4\"><c r=\"C4\"><v>3</v></c><c><v>4</v></c></row>"
+                        "<row><c><v>5</v></c></row>"));
+  const auto cells = read_all(*r);
+  ASSERT_EQ(cells.size(), 5u);
+  EXPECT_EQ(cells[1].row, 0u);
+  EXPECT_EQ(cells[1].col, 1u);
+  EXPECT_EQ(cells[2].row, 3u);
+  EXPECT_EQ(cells[2].col, 2u);
+  EXPECT_EQ(cells[3].col, 3u);
+  EXPECT_EQ(cells[4].row, 4u);
+  EXPECT_EQ(cells[4].col, 0u);
+}
+
+TEST_F(XlsxReader, StringKindsAndEscapes) {
+  wb_test::xlsx_parts p;
+  p.shared_strings = {"<t>plain</t>", "<r><t>ri</t></r><r><rPr/><t>ch</t></r><rPh><t>PHON</t></rPh>",
+                      "<t>a_x0042_c_x000D_</t>", "<t>_xD83D__xDE00_ lone _xD800_ bad _x12G4_</t>", "<t></t>"};
+  p.sheets = {{"S", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+                    "<c r=\"C1\" t=\"s\"><v>2</v></c><c r=\"D1\" t=\"s\"><v>3</v></c><c r=\"E1\" t=\"s\"><v>4</v></c>"
+                    "<c r=\"F1\" t=\"inlineStr\"><is><r><t>in</t></r><r><t xml:space=\"preserve\"> line</t></r></is></c>"
+                    "<c r=\"G1\" t=\"str\"><f>A1</f><v>formula text</v></c>"
+                    "<c r=\"H1\" t=\"inlineStr\"><is><t></t></is></c></row>"}};
+  auto r = open(p);
+  const auto cells = read_all(*r);
+  ASSERT_EQ(cells.size(), 6u);  // the two empty texts are blanks
+  EXPECT_EQ(cells[0].text, "plain");
+  EXPECT_EQ(cells[1].text, "rich");
+  EXPECT_EQ(cells[2].text, "aBc\r");
+  EXPECT_EQ(cells[3].text, "\xF0\x9F\x98\x80 lone \xEF\xBF\xBD bad _x12G4_");
+  EXPECT_EQ(cells[4].text, "in line");
+  EXPECT_EQ(cells[5].text, "formula text");
+}
+
+TEST_F(XlsxReader, ValueKindsStylesAndFormulas) {
+  wb_test::xlsx_parts p;
+  p.styles =
+      "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      "<numFmts count=\"2\"><numFmt numFmtId=\"164\" formatCode=\"yyyy\\-mm\\-dd\"/>"
+      "<numFmt numFmtId=\"165\" formatCode=\"[$EUR] #,##0.00\"/></numFmts>"
+      "<cellStyleXfs count=\"1\"><xf numFmtId=\"14\"/></cellStyleXfs>"
+      "<cellXfs count=\"5\"><xf numFmtId=\"0\"/><xf numFmtId=\"164\"/><xf numFmtId=\"165\"/><xf numFmtId=\"7\"/>"
+      "<xf numFmtId=\"21\"/></cellXfs></styleSheet>";
+  p.sheets = {{"S", "<row r=\"1\"><c r=\"A1\"><v>1.5</v></c><c r=\"B1\" s=\"1\"><v>43831</v></c>"
+                    "<c r=\"C1\" s=\"2\"><v>2.25</v></c><c r=\"D1\" s=\"3\"><v>3</v></c><c r=\"E1\" s=\"4\"><v>0.5</v></c>"
+                    "<c r=\"F1\" t=\"b\"><v>1</v></c><c r=\"G1\" t=\"e\"><v>#DIV/0!</v></c>"
+                    "<c r=\"H1\"><f>1+1</f></c><c r=\"I1\" s=\"1\"/><c r=\"J1\"><f>2*2</f><v>4</v></c>"
+                    "<c r=\"K1\" s=\"99\"><v>7</v></c></row>"}};
+  auto r = open(p);
+  const auto cells = read_all(*r);
+  ASSERT_EQ(cells.size(), 9u);  // the formula without a result and the styled blank are not cells
+  EXPECT_EQ(cells[0].style, wb_number_style::general);
+  EXPECT_EQ(cells[1].style, wb_number_style::date);
+  EXPECT_EQ(cells[2].style, wb_number_style::currency);
+  EXPECT_EQ(cells[3].style, wb_number_style::currency);
+  EXPECT_EQ(cells[4].style, wb_number_style::date);
+  EXPECT_EQ(cells[5].kind, wb_value_kind::boolean);
+  EXPECT_TRUE(cells[5].boolean);
+  EXPECT_EQ(cells[6].kind, wb_value_kind::error);
+  EXPECT_EQ(cells[7].number, 4);
+  EXPECT_EQ(cells[7].col, 9u);
+  EXPECT_EQ(cells[8].style, wb_number_style::general);  // a style past the table
+}
+
+TEST_F(XlsxReader, DateCellsAndTheDateSystem) {
+  wb_test::xlsx_parts p;
+  p.workbook_extra = "<workbookPr date1904=\"true\"/>";
+  p.sheets = {{"S", "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2020-01-31T10:15:00</v></c>"
+                    "<c r=\"B1\" t=\"d\"><v>not a date</v></c><c r=\"C1\" t=\"d\"><v>1900-01-05</v></c></row>"}};
+  auto r = open(p);
+  EXPECT_TRUE(r->date1904());
+  const auto cells = read_all(*r);
+  ASSERT_EQ(cells.size(), 3u);
+  EXPECT_EQ(cells[0].style, wb_number_style::date);
+  // 2020-01-31 is 43861 in the 1900 system, 1462 less in 1904's.
+  EXPECT_NEAR(cells[0].number, 43861 - 1462 + 10.25 / 24, 1e-9);
+  EXPECT_EQ(cells[1].kind, wb_value_kind::text);
+  EXPECT_EQ(cells[2].kind, wb_value_kind::text);  // before 1904: no serial of this workbook counts it
+}
+
+TEST_F(XlsxReader, StrictNamespacesAbsoluteTargetsHiddenAndChartSheets) {
+  std::map<std::string, std::string> parts;
+  const std::string r = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+  const std::string ns = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+  const std::string pr = "http://schemas.openxmlformats.org/package/2006/relationships";
+  parts["_rels/.rels"] = "<Relationships xmlns=\"" + pr + "\"><Relationship Id=\"a\" Type=\"" + r +
+                         "/officeDocument\" Target=\"/xl/book.xml\"/></Relationships>";
+  parts["xl/book.xml"] = "<x:workbook xmlns:x=\"" + ns + "\" xmlns:r=\"" + r +
+                         "\"><x:sheets><x:sheet name=\"One\" sheetId=\"1\" r:id=\"r1\"/>"
+                         "<x:sheet name=\"Chart\" sheetId=\"2\" r:id=\"r2\"/>"
+                         "<x:sheet name=\"Hid\" sheetId=\"3\" state=\"veryHidden\" r:id=\"r3\"/></x:sheets></x:workbook>";
+  parts["xl/_rels/book.xml.rels"] = "<Relationships xmlns=\"" + pr + "\"><Relationship Id=\"r1\" Type=\"" + r +
+                                    "/worksheet\" Target=\"/xl/ws/../ws/a.xml\"/><Relationship Id=\"r2\" Type=\"" + r +
+                                    "/chartsheet\" Target=\"cs/c.xml\"/><Relationship Id=\"r3\" Type=\"" + r +
+                                    "/worksheet\" Target=\"WS/B.XML\"/></Relationships>";
+  parts["xl/ws/a.xml"] = "<x:worksheet xmlns:x=\"" + ns + "\"><x:sheetData><x:row r=\"2\"><x:c r=\"B2\"><x:v>9</x:v></x:c>"
+                         "</x:row></x:sheetData></x:worksheet>";
+  parts["xl/ws/b.xml"] = "<worksheet xmlns=\"" + ns + "\"><sheetData/></worksheet>";
+  wb_test::write_zip(path_, parts);
+  auto reader = wb_open_workbook(path_);
+  ASSERT_EQ(reader->sheets().size(), 2u);
+  EXPECT_EQ(reader->sheets()[0].name, "One");
+  EXPECT_FALSE(reader->sheets()[0].hidden);
+  EXPECT_EQ(reader->sheets()[1].name, "Hid");
+  EXPECT_TRUE(reader->sheets()[1].hidden);
+  const auto cells = read_all(*reader);
+  ASSERT_EQ(cells.size(), 1u);
+  EXPECT_EQ(cells[0].row, 1u);
+  EXPECT_EQ(cells[0].number, 9);
+  EXPECT_TRUE(read_all(*reader, 1).empty());  // found case-insensitively
+}
+
+TEST_F(XlsxReader, DamagedSheetsGiveUnreadable) {
+  EXPECT_EQ(sheet_error("<row r=\"2\"/><row r=\"2\"/>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row r=\"3\"/><row r=\"1\"/>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row r=\"1048577\"><c><v>1</v></c></row>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c r=\"XFE1\"><v>1</v></c></row>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c r=\"XFD1\"><v>1</v></c></row>"), 0);
+  EXPECT_EQ(sheet_error("<row><c t=\"s\"><v>1</v></c></row>", {"<t>only</t>"}), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c t=\"s\"><v>-1</v></c></row>", {"<t>only</t>"}), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c><v>12abc</v></c></row>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c><v>1e999</v></c></row>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c t=\"b\"><v>2</v></c></row>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c r=\"1A\"><v>2</v></c></row>"), wb_err_unreadable);
+  EXPECT_EQ(sheet_error("<row><c><v>1</v></row>"), wb_err_unreadable);  // malformed XML
+  std::string long_text(32768, 'x');
+  EXPECT_EQ(sheet_error("<row><c t=\"inlineStr\"><is><t>" + long_text + "</t></is></c></row>"), wb_err_unreadable);
+  long_text.pop_back();
+  EXPECT_EQ(sheet_error("<row><c t=\"inlineStr\"><is><t>" + long_text + "</t></is></c></row>"), 0);
+  std::string deep;
+  for (int i = 0; i < 200; ++i) deep += "<x>";
+  EXPECT_EQ(sheet_error(deep), wb_err_unreadable);
+}
+
+TEST_F(XlsxReader, HostileXmlIsRefused) {
+  auto parts = wb_test::build_xlsx(wb_test::one_sheet("S", "<row><c><v>1</v></c></row>"));
+  auto doctype = parts;
+  doctype["xl/worksheets/sheet1.xml"] =
+      "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;\">]>"
+      "<worksheet><sheetData><row><c t=\"inlineStr\"><is><t>&b;</t></is></c></row></sheetData></worksheet>";
+  EXPECT_EQ(open_error(doctype), wb_err_unreadable);
+  auto in_workbook = parts;
+  in_workbook["xl/workbook.xml"] = "<!DOCTYPE w SYSTEM \"file:///etc/passwd\">" + parts["xl/workbook.xml"].substr(21);
+  EXPECT_EQ(open_error(in_workbook), wb_err_unreadable);
+  auto undefined = parts;
+  undefined["xl/worksheets/sheet1.xml"] = "<worksheet><sheetData><row><c><v>&x;</v></c></row></sheetData></worksheet>";
+  EXPECT_EQ(open_error(undefined), wb_err_unreadable);
+  auto huge_attr = parts;
+  huge_attr["xl/worksheets/sheet1.xml"] = "<worksheet a=\"" + std::string(17u << 20, 'a') + "\"/>";
+  EXPECT_EQ(open_error(huge_attr), wb_err_unreadable);
+}
+
+TEST_F(XlsxReader, ForeignAndBrokenFilesGiveTheirErrors) {
+  EXPECT_EQ(error_of([&] { wb_open_workbook(dir_.file("missing.xlsx")); }), wb_err_file_not_found);
+  for (const std::string& bytes : {std::string(), std::string("PK\x03\x04", 4), std::string("hello, world\n"),
+                                  std::string("<html><body>x</body></html>"), std::string(8, '\0')}) {
+    wb_test::write_file(path_, bytes);
+    EXPECT_EQ(error_of([&] { wb_open_workbook(path_); }), wb_err_unreadable) << bytes;
+  }
+  EXPECT_EQ(open_error({{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"}, {"content.xml", "<a/>"}}),
+            wb_err_unreadable);
+  EXPECT_EQ(open_error({{"[Content_Types].xml", "<Types/>"}, {"xl/workbook.bin", "binary"}}), wb_err_unreadable);
+  auto bin = wb_test::build_xlsx(wb_test::one_sheet("S", ""));
+  bin["_rels/.rels"] = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"r\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                       "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>";
+  EXPECT_EQ(open_error(bin), wb_err_unreadable);
+  auto missing_sheet = wb_test::build_xlsx(wb_test::one_sheet("S", ""));
+  missing_sheet.erase("xl/worksheets/sheet1.xml");
+  EXPECT_EQ(open_error(missing_sheet), wb_err_unreadable);
+}
+
+TEST_F(XlsxReader, TruncatedAndCorruptedPackagesNeverCrash) {
+  wb_test::xlsx_parts p;
+  std::string rows;
+  for (int i = 1; i <= 300; ++i) rows += "<row r=\"" + std::to_string(i) + "\"><c><v>" + std::to_string(i * 7) + "</v></c></row>";
+  p.sheets = {{"S", rows}};
+  p.shared_strings = {"<t>x</t>"};
+  const auto good = [&] {
+    wb_test::write_xlsx(path_, p);
+    return wb_test::read_file(path_);
+  }();
+  for (std::size_t cut = 0; cut < good.size(); cut += good.size() / 97 + 1) {
+    wb_test::write_file(path_, good.substr(0, cut));
+    const long e = error_of([&] {
+      auto r = wb_open_workbook(path_);
+      for (std::size_t i = 0; i < r->sheets().size(); ++i) read_all(*r, i);
+    });
+    EXPECT_EQ(e, wb_err_unreadable) << "cut at " << cut;
+  }
+  for (std::size_t at = 30; at < good.size(); at += 37) {
+    std::string bad = good;
+    bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+    wb_test::write_file(path_, bad);
+    const long e = error_of([&] {
+      auto r = wb_open_workbook(path_);
+      for (std::size_t i = 0; i < r->sheets().size(); ++i) read_all(*r, i);
+    });
+    EXPECT_TRUE(e == 0 || e == wb_err_unreadable) << "flipped at " << at;
+  }
+}
+
+TEST_F(XlsxReader, ZipBombIsRefusedBeforeInflating) {
+  auto parts = wb_test::build_xlsx(wb_test::one_sheet("S", ""));
+  // 80 MB of one byte deflates about a thousandfold: past the ratio a real sheet reaches.
+  parts["xl/worksheets/sheet1.xml"] = "<worksheet><sheetData/>" + std::string(80u << 20, ' ') + "</worksheet>";
+  EXPECT_EQ(open_error(parts), wb_err_unreadable);
+}
+
+TEST_F(XlsxReader, RowStreamPausesAfterEachRow) {
+  std::string rows;
+  for (int i = 1; i <= 1000; ++i) rows += "<row r=\"" + std::to_string(i * 2) + "\"><c><v>" + std::to_string(i) + "</v></c></row>";
+  auto r = open(wb_test::one_sheet("S", rows));
+  auto a = r->open_sheet(0);
+  auto b = r->open_sheet(0);
+  wb_row_view va, vb;
+  ASSERT_TRUE(a->next_row(va));
+  ASSERT_TRUE(a->next_row(va));
+  ASSERT_TRUE(b->next_row(vb));
+  EXPECT_EQ(va.row, 3u);
+  EXPECT_EQ(va.cells[0].number, 2);
+  EXPECT_EQ(vb.row, 1u);
+  int n = 2;
+  while (a->next_row(va)) ++n;
+  EXPECT_EQ(n, 1000);
+}
+
+}  // namespace
