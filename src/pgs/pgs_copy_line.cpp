@@ -1,0 +1,138 @@
+#include "pgs/pgs_copy_line.h"
+
+#include "pgs/pgs_util.h"
+#include "platform/unicode_text.h"
+#include "tk/tk_logger.h"
+#include "tk/tk_string.h"
+
+namespace {
+
+// Value types whose text is a plain number ("-12", "1.25", "1e+20", "1"/"0" for booleans): no tab,
+// backslash or line end, never empty.
+bool prints_plain_number(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
+    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
+    case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL: case VT_BOOL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Columns whose COPY text is the value's text with tab and backslash escaped (no parsing).
+bool takes_text_as_is(VARTYPE column) { return column != VT_DATE && !ole_is_binary(column); }
+
+// COPY text: a tab or line feed would end the field or the row and a backslash starts an escape;
+// carriage returns are dropped.
+void append_escaped(std::string& line, std::wstring_view text) {
+  for (wchar_t c : text) {
+    if (c == L'\t' || c == L'\\') {
+      line += '\\';
+      line += static_cast<char>(c);
+    } else if (c == L'\n') {
+      line += "\\n";
+    } else if (c == L'\r') {
+    } else if (static_cast<char32_t>(c) < 0x80) {
+      line += static_cast<char>(c);
+    } else {
+      platform::utf8_append(line, static_cast<char32_t>(c));
+    }
+  }
+}
+
+// The general rule: to_pgs_str of the value's text under the column's type, then line feeds as \n.
+void append_converted(std::string& line, const std::wstring& text) {
+  std::size_t start = 0;
+  for (std::size_t lf = text.find(L'\n'); lf != std::wstring::npos; lf = text.find(L'\n', start)) {
+    line += tk_to_utf8(std::wstring_view(text).substr(start, lf - start));
+    line += "\\n";
+    start = lf + 1;
+  }
+  line += tk_to_utf8(std::wstring_view(text).substr(start));
+}
+
+// Remembered date texts per column; beyond this many distinct dates the memory starts afresh.
+constexpr std::size_t max_remembered_dates = 4096;
+
+pgs_copy_date_key date_key(const SYSTEMTIME& t) {
+  return {(std::uint64_t(t.year) << 48) | (std::uint64_t(t.month) << 32) | (std::uint64_t(t.day) << 16) | t.hour,
+          (std::uint64_t(t.minute) << 32) | (std::uint64_t(t.second) << 16) | t.milliseconds};
+}
+
+void append_field(std::string& line, const udb_field& field, const t_ftd& column, std::size_t column_number,
+                  bool logging, pgs_copy_date_texts* dates);
+
+}  // namespace
+
+pgs_copy_line_builder::pgs_copy_line_builder(std::vector<pgs_copy_pair> pairing)
+    : pairs(std::move(pairing)), date_texts(pairs.size()) {}
+
+void pgs_copy_line_builder::append(std::string& line, const udb_record& record, const udb_schema& schema) {
+  const bool logging = tk_log_detail::accepting_logger(1) != nullptr;
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    if (i) line += '\t';
+    append_field(line, record[pairs[i].field], schema[pairs[i].column], pairs[i].column, logging, &date_texts[i]);
+  }
+}
+
+std::vector<pgs_copy_pair> pgs_positional_pairing(const udb_schema& schema) {
+  std::vector<pgs_copy_pair> pairing(schema.size());
+  for (std::size_t i = 0; i < pairing.size(); ++i) pairing[i] = {i, i};
+  return pairing;
+}
+
+void pgs_append_copy_line(std::string& line, const udb_record& record, const udb_schema& schema,
+                          const std::vector<pgs_copy_pair>& pairing) {
+  const bool logging = tk_log_detail::accepting_logger(1) != nullptr;
+  for (std::size_t i = 0; i < pairing.size(); ++i) {
+    if (i) line += '\t';
+    append_field(line, record[pairing[i].field], schema[pairing[i].column], pairing[i].column, logging, nullptr);
+  }
+}
+
+namespace {
+
+void append_field(std::string& line, const udb_field& field, const t_ftd& column, std::size_t column_number,
+                  bool logging, pgs_copy_date_texts* dates) {
+  const VARTYPE value_type = field.get_type();
+  if (logging) {
+    const std::wstring source = field.to_wstring();
+    tk_log(1, "field #%d has value: %s/%s, type=%d", static_cast<int>(column_number), source,
+           to_pgs_str(source, column.vartype, column.reserved, pgs_copy_mode), static_cast<int>(value_type));
+  }
+  // A missing value: an empty text in a NOT NULL text column, else \N.
+  if (value_type == VT_NULL || value_type == VT_EMPTY) {
+    if (!(column.vartype == VT_BSTR && column.b_not_null)) line += "\\N";
+    return;
+  }
+  // The common shapes are written directly; they give the bytes the general rule gives.
+  if (value_type == VT_BSTR && column.vartype == VT_BSTR) {
+    const std::wstring& text = field.get_bstr();
+    append_escaped(line, std::wstring_view(text).substr(0, text.find(L'\0')));
+    return;
+  }
+  if (prints_plain_number(value_type) && takes_text_as_is(column.vartype)) {
+    const std::string number = field.to_string();
+    if (!number.empty()) {
+      line += number;
+      return;
+    }
+  }
+  std::string* remembered = nullptr;
+  if (dates && value_type == VT_DATE && column.vartype == VT_DATE) {
+    if (dates->size() >= max_remembered_dates) dates->clear();
+    const auto [at, fresh] = dates->try_emplace(date_key(field.get_systemtime()));
+    if (!fresh) {
+      line += at->second;
+      return;
+    }
+    remembered = &at->second;
+  }
+  const std::size_t start = line.size();
+  const std::wstring text = to_pgs_str(field.to_wstring(), column.vartype, column.reserved, pgs_copy_mode);
+  if (!(column.vartype == VT_BSTR && column.b_not_null && text.empty())) append_converted(line, text);
+  if (remembered) remembered->assign(line, start, std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+#pragma once
+// A PostgreSQL database opened by pgs_engine: its tables as schema-qualified names, schemas,
+// tables, statements and foreign keys. It holds no connection of its own: every statement runs on
+// the engine's connection, in a transaction of its own.
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "udb/udb_database.h"
+
+/// The table list of a PostgreSQL database. Names in it are lowercased and fitted to the server's
+/// limit part by part, exactly as the tables were created, so a lookup finds what the server holds.
+class pgs_base_db : public udb_database {
+ public:
+  pgs_base_db(const std::wstring& name, int flags);
+
+  /// True when the table is listed; give the form the list holds (schema.table without a pattern).
+  bool is_table_exist(const std::wstring& table_name) override;
+
+  /// "schema.table", or the table alone when the schema is empty. No quoting, no lowercasing.
+  static std::wstring make_safe_tname(const std::wstring& table, const std::wstring& schema);
+  /// The quoted, schema-qualified name for SQL (UTF-8); a name without a dot goes to "public".
+  std::string get_safe_name(const std::wstring& table_name) const;
+  /// The unquoted, schema-qualified name; a name without a dot gets "public." in front.
+  static std::wstring get_full_name(const std::wstring& table_name);
+  /// Registers a created table: schema.table, or a pure name as public.<name>.
+  void add_full_name1(const std::wstring& table_name);
+  /// Registers a table the catalogue listed.
+  void add_full_name2(const std::wstring& schema, const std::wstring& table);
+
+ protected:
+  /// The form the list holds for a name: folded and fitted, each part of schema.table apart.
+  std::wstring list_name(const std::wstring& table_name) const;
+  /// Whether the list holds bare table names (a schema pattern was given).
+  bool pattern_mode = false;
+
+ private:
+  std::multimap<std::wstring, std::pair<std::wstring, std::wstring>> full_names;
+};
+
+class pgs_database : public pgs_base_db {
+ public:
+  /// Reads the table list (of the one schema when a pattern is given).
+  pgs_database(const std::wstring& name, const std::wstring& schema_pattern, int flags);
+  ~pgs_database() override;
+
+  void create_schema(const std::wstring& schema_name) override;
+  /// Creates the table (or opens it when it exists and flag bit 8 is set) and returns it.
+  std::unique_ptr<udb_recordset> create_table(const std::wstring& table_name, const udb_schema& fields,
+                                              const udb_indexes& index_list) override;
+  /// Drops the table (CASCADE); true when it was listed.
+  bool delete_tab(const std::wstring& table_name) override;
+  std::unique_ptr<udb_recordset> get_query(const std::wstring& query_name, const std::wstring& sql,
+                                           int mode) override;
+  void get_schema_info(std::vector<std::wstring>& schema_names) override;
+  std::unique_ptr<udb_recordset> get_table(const std::wstring& table_name, int mode) override;
+  void query(const std::wstring& sql) override;
+  /// Runs the statement and rolls it back: true when the server accepts it.
+  bool test_query(const std::wstring& sql) override;
+  void create_relationships(const udb_relationships& list) override;
+
+  /// Schema and table of a name: "s"."t" (quoted, split at the quote-dot-quote), s.t (first dot),
+  /// or a plain name in the pattern's schema or "public". No lowercasing, no quoting.
+  std::pair<std::wstring, std::wstring> split_name(const std::wstring& name) const;
+
+  /// The table-creating part of create_table: CREATE TABLE, registration, indexes, column map.
+  /// The name must be schema.table. Returns the column map (source name -> safe name).
+  void build_table(const std::wstring& table_name, const udb_schema& fields, const udb_indexes& index_list);
+
+  const std::wstring& get_schema_pattern() const { return schema_pattern; }
+
+ private:
+  void load_table_list();
+
+  std::wstring schema_pattern;
+};

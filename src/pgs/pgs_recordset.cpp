@@ -1,0 +1,426 @@
+// pgs_recordset: construction, the catalogue (columns, keys, row count) and reading through a cursor.
+#include "pgs/pgs_recordset.h"
+
+#include <charconv>
+#include <climits>
+#include <tuple>
+
+#include <pqxx/cursor>
+#include <pqxx/except>
+#include <pqxx/result>
+#include <pqxx/transaction>
+
+#include "pgs/pgs_copy_stream.h"
+#include "pgs/pgs_database.h"
+#include "pgs/pgs_engine.h"
+#include "pgs/pgs_exception.h"
+#include "pgs/pgs_sql_text.h"
+#include "pgs/pgs_t_ftd.h"
+#include "pgs/pgs_util.h"
+#include "tk/tk_logger.h"
+#include "tk/tk_string.h"
+
+namespace {
+
+constexpr int cursor_stride = 10000;
+constexpr int mode_existing_table = 8;
+
+pgs_engine& engine() { return pgs_engine::instance(); }
+
+bool starts_with_nextval(const std::string& text) {
+  static const char prefix[] = "nextval";
+  if (text.size() < sizeof prefix - 1) return false;
+  for (std::size_t i = 0; i < sizeof prefix - 1; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+int date_precision(const std::string& type) {
+  for (const char* name : {"time_stamp", "timestamp", "timestampz", "timestamp without time zone",
+                           "timestamp with time zone"})
+    if (type == name) return udb_reserved_date_time;
+  if (type == "date") return udb_reserved_date_only;
+  for (const char* name : {"abstime", "time", "time without time zone"})
+    if (type == name) return udb_reserved_time_only;
+  return 0;
+}
+
+int read_int(const pqxx::field& field) {
+  if (field.is_null()) return 0;
+  long long value = 0;
+  const char* text = field.c_str();
+  std::from_chars(text, text + field.size(), value);
+  return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+}  // namespace
+
+pgs_recordset::pgs_recordset(pgs_database& database, const std::wstring& name, const std::wstring&,
+                             udb_relationships& relationships_, int)
+    : udb_recordset(name, true),
+      relationships(&relationships_),
+      owner_db(&database),
+      segment_bytes(pgs_copy_default_segment_bytes) {
+  tk_log(2, "pgs_recordset::pgs_recordset1(%s)", name);
+  std::tie(s_name, t_name) = database.split_name(name);
+}
+
+pgs_recordset::pgs_recordset(pgs_database& database, const std::wstring& name, udb_relationships& relationships_,
+                             int mode)
+    : udb_recordset(name, true),
+      relationships(&relationships_),
+      owner_db(&database),
+      by_name((mode & mode_existing_table) != 0),
+      segment_bytes(pgs_copy_default_segment_bytes) {
+  tk_log(2, "pgs_recordset::pgs_recordset2(%s)", name);
+  std::tie(s_name, t_name) = database.split_name(name);
+  tk_log(2, "tname=(%s,%s)", s_name, t_name);
+  init_schema();
+  if (schema.empty()) {
+    tk_log(2, "Empty table");
+    return;
+  }
+  if ((mode & 0x60) != 0x60) init_indexes();
+  rec_count = get_rec_count();
+  tk_log(2, "Got %d records", rec_count);
+}
+
+std::string pgs_recordset::qualified_name() const {
+  return engine().quote_ident(s_name) + "." + engine().quote_ident(t_name);
+}
+
+std::string pgs_recordset::catalogue_schema() const {
+  return pgs_sql_literal(engine().object_name(s_name));
+}
+
+std::string pgs_recordset::catalogue_table() const {
+  return pgs_sql_literal(engine().object_name(t_name));
+}
+
+// ---- catalogue statements ----------------------------------------------------------
+
+std::string pgs_recordset::get_table_sql() const {
+  tk_log(1, "pgs_recordset::get_table_sql");
+  tk_log(1, "s_name=%s, t_name=%s", s_name, t_name);
+  const std::string sql =
+      "SELECT ordinal_position, column_name,  data_type, character_maximum_length, column_default, is_nullable, "
+      "numeric_precision, numeric_precision_radix, numeric_scale, datetime_precision FROM "
+      "information_schema.columns  WHERE table_schema = " +
+      catalogue_schema() + " AND table_name = " + catalogue_table() + " order by table_name, ordinal_position ";
+  tk_log(2, "Got query: %s", sql);
+  return sql;
+}
+
+// The key statements select by schema as well as by name: a same-named table in another schema
+// must not lend its keys.
+std::string pgs_recordset::get_pk_sql() const {
+  tk_log(1, "pgs_recordset::get_pk_sql");
+  const std::string sql =
+      "SELECT DISTINCT relname p FROM pg_class WHERE oid IN ( SELECT indexrelid FROM pg_index, pg_class, "
+      "pg_namespace WHERE pg_class.relname=" + catalogue_table() + " AND pg_namespace.oid=pg_class.relnamespace AND "
+      "pg_namespace.nspname=" + catalogue_schema() + " AND pg_class.oid=pg_index.indrelid AND indisunique = 't' AND "
+      "indisprimary = 't' );";
+  tk_log(1, "QUERY=%s", sql);
+  return sql;
+}
+
+std::string pgs_recordset::get_pk_detailed_sql() const {
+  tk_log(1, "pgs_recordset::get_pk_detailed_sql");
+  // Key columns in key order (their place in indkey), not in name order.
+  const std::string sql =
+      "SELECT pg_attribute.attname as column_name, format_type(pg_attribute.atttypid, pg_attribute.atttypmod), "
+      "t.relname, i.relname FROM pg_class t, pg_namespace n, pg_class i, pg_index ix, pg_attribute WHERE "
+      "t.oid=ix.indrelid AND i.oid=ix.indexrelid AND n.oid=t.relnamespace AND pg_attribute.attrelid=t.oid AND "
+      "pg_attribute.attnum=ANY(ix.indkey) AND t.relkind='r' AND t.relname=" + catalogue_table() +
+      " AND n.nspname=" + catalogue_schema() +
+      " AND indisprimary ORDER BY t.relname, i.relname, array_position(ix.indkey::int2[], pg_attribute.attnum)";
+  tk_log(1, "QUERY=%s", sql);
+  return sql;
+}
+
+std::string pgs_recordset::get_indices_sql() const {
+  tk_log(1, "pgs_recordset::get_indices_sql");
+  const std::string sql =
+      "SELECT relname, indkey, indisunique   FROM pg_class, pg_index   WHERE pg_class.oid = pg_index.indexrelid     "
+      "AND pg_class.oid IN (   SELECT indexrelid   FROM pg_index, pg_class, pg_namespace   WHERE pg_class.relname=" +
+      catalogue_table() + "   AND pg_namespace.oid=pg_class.relnamespace   AND pg_namespace.nspname=" +
+      catalogue_schema() + "   AND pg_class.oid=pg_index.indrelid   AND indisunique != 't'   AND indisprimary != 't') ";
+  tk_log(1, "QUERY=%s", sql);
+  return sql;
+}
+
+std::string pgs_recordset::get_fk_sql() const {
+  tk_log(1, "pgs_recordset::get_fk_sql");
+  // The referenced table's schema comes along, and the constraint's oid, by which its column names
+  // are read without opening that table.
+  const std::string sql =
+      "SELECT c.conname AS constraint_name, __t.relname AS table_name,  array_to_string(c.conkey, ' ') AS "
+      "constraint_key, __t2.relname AS references_table, array_to_string(c.confkey, ' ') AS fk_constraint_key,  "
+      "c.contype AS constraint_type, confdeltype AS on_delete, __n2.nspname AS references_schema, c.oid AS "
+      "constraint_oid FROM pg_constraint c LEFT JOIN pg_class __t  ON c.conrelid  = __t.oid LEFT JOIN pg_class "
+      "__t2 ON c.confrelid = __t2.oid LEFT JOIN pg_namespace __n ON __t.relnamespace = __n.oid LEFT JOIN "
+      "pg_namespace __n2 ON __t2.relnamespace = __n2.oid WHERE c.contype = 'f' and __t.relname  = " +
+      catalogue_table() + " AND __n.nspname = " + catalogue_schema();
+  tk_log(1, "QUERY=%s", sql);
+  return sql;
+}
+
+std::wstring pgs_recordset::get_delete_rule(wchar_t letter) {
+  tk_log(1, "pgs_recordset::get_delete_rule");
+  switch (letter) {
+    case L'c': return L"ON DELETE CASCADE";
+    case L'r': return L"ON DELETE RESTRICT";
+    case L'n': return L"ON DELETE SET NULL";
+    case L'd': return L"ON DELETE SET DEFAULT";
+    default: return L"";
+  }
+}
+
+void pgs_recordset::get_numbers_from_string(const std::string& text, std::vector<std::wstring>& out) const {
+  tk_log(1, "get_numbers_from_string('%s')", text);
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n')) ++pos;
+    const std::size_t start = pos;
+    while (pos < text.size() && text[pos] != ' ' && text[pos] != '\t' && text[pos] != '\n') ++pos;
+    if (start == pos) break;
+    const std::string piece = text.substr(start, pos - start);
+    tk_log(1, "sub=%s", piece);
+    tk_log(1, "schema.size=%d", static_cast<int>(schema.size()));
+    long long number = 0;
+    const auto [end, ec] = std::from_chars(piece.data(), piece.data() + piece.size(), number);
+    const bool read = ec == std::errc() && end == piece.data() + piece.size();
+    // Catalogue numbers are attribute numbers: they match ordinal positions, not list places
+    // (the two differ once a column has been dropped).
+    bool found = false;
+    for (std::size_t i = 0; read && i < ordinals.size(); ++i) {
+      if (ordinals[i] == number) {
+        out.push_back(schema[i].name);
+        found = true;
+        break;
+      }
+    }
+    if (!found) tk_log(2, "Field index %d is out of range, skip it", static_cast<int>(number - 1));
+  }
+  tk_log(1, "get_numbers_from_string - END");
+}
+
+// ---- schema, keys, count --------------------------------------------------------------
+
+void pgs_recordset::init_schema() {
+  tk_log(2, "pgs_recordset::init_schema");
+  try {
+    pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "get_schema");
+    const pqxx::result rows = tx.exec(get_table_sql());
+    bool seen_auto = false;
+    for (const auto& row : rows) {
+      const std::string def = row[4].is_null() ? std::string() : row[4].c_str();
+      const std::wstring column_name = tk_utf8_to_unicode(row[1].c_str());
+      const std::string data_type = row[2].c_str();
+      bool automatic = starts_with_nextval(def);
+      if (automatic) {
+        tk_log(2, "Got auto_increment '%s'", column_name);
+        if (seen_auto) {
+          tk_log(3, "Multiple auto_increment columns: '%s'!", column_name);
+          automatic = false;
+        }
+        seen_auto = true;
+      }
+      const VARTYPE vartype = pgs_get_vartype(data_type);
+      const bool not_null = std::string_view(row[5].c_str()) != "YES";
+      const int size = read_int(row[3]);
+      auto column = std::make_unique<pgs_t_ftd>(static_cast<std::uint32_t>(size), column_name, vartype, not_null,
+                                                automatic, ole_variant(), 0, data_type);
+      if (!def.empty() && !starts_with_nextval(def)) {
+        tk_log(2, "Got def.value: '%s'", def);
+        std::string value = def;
+        const auto cast = value.find("'::");
+        if (cast != std::string::npos) {
+          tk_log(1, "Def.value must be pre-processed");
+          const std::size_t from = value[0] == '\'' ? 1 : 0;
+          value = cast >= from ? value.substr(from, cast - from) : std::string();
+          tk_log(1, "After pre-processing: '%s'", value);
+        }
+        const VARTYPE value_type = vartype == VT_BSTR || vartype == VT_DATE ? VT_BSTR : vartype;
+        try {
+          column->value = pgs_get_variant(value_type, value.c_str());
+        } catch (const tk_exception& e) {
+          // A default this side cannot read is left out; the server still applies its own.
+          tk_log(2, "Default not readable: %s", e.message());
+        }
+      }
+      column->reserved = date_precision(data_type);
+      ordinals.push_back(read_int(row[0]));
+      schema.push_back(std::move(column));
+    }
+  } catch (const pqxx::pqxx_exception& e) {
+    throw pgs_exception(std::string(), e);
+  }
+}
+
+void pgs_recordset::init_indexes() {
+  tk_log(1, "pgs_recordset::init_indexes");
+  try {
+    pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "init_indexes");
+    const pqxx::result pk = tx.exec(get_pk_sql());
+    if (!pk.empty()) {
+      udb_index key;
+      key.name = tk_utf8_to_unicode(pk[0][0].c_str());
+      tk_log(2, "got PK name: %s", key.name);
+      for (const auto& row : tx.exec(get_pk_detailed_sql())) {
+        key.fields.push_back(tk_utf8_to_unicode(row[0].c_str()));
+        tk_log(1, "got PK fld name: %s", key.fields.back());
+      }
+      if (!key.fields.empty()) {
+        tk_log(1, "Adding primary key");
+        key.unique = true;
+        key.primary = true;
+        add_index(key);
+      }
+    }
+    for (const auto& row : tx.exec(get_indices_sql())) {
+      udb_index index;
+      index.name = tk_utf8_to_unicode(row[0].c_str());
+      get_numbers_from_string(row[1].c_str(), index.fields);
+      tk_log(2, "Adding index '%s'", index.name);
+      index.unique = std::string_view(row[2].c_str()) == "t";
+      add_index(index);
+    }
+    for (const auto& row : tx.exec(get_fk_sql())) {
+      udb_relationship key(tk_utf8_to_unicode(row[0].c_str()), L"",
+                           s_name + L"." + tk_utf8_to_unicode(row[1].c_str()),
+                           tk_utf8_to_unicode(row[7].c_str()) + L"." + tk_utf8_to_unicode(row[3].c_str()), {}, {},
+                           get_delete_rule(row[6].is_null() || row[6].size() == 0 ? L' '
+                                                                                    : static_cast<wchar_t>(row[6].c_str()[0])));
+      get_numbers_from_string(row[2].c_str(), key.columns);
+      tk_log(2, "Foreign key '%s' found:", key.name);
+      tk_log(2, "fk_table='%s', pk_table='%s', rule='%s'", key.table, key.ref_table, key.rule);
+      // The referenced columns by name, in key order, without opening the referenced table (which
+      // would follow its own keys, endlessly for a cycle).
+      const pqxx::result names = tx.exec(
+          "SELECT a.attname FROM pg_constraint c CROSS JOIN LATERAL unnest(c.confkey) WITH ORDINALITY AS k(attnum, "
+          "ord) JOIN pg_attribute a ON a.attrelid = c.confrelid AND a.attnum = k.attnum WHERE c.oid = " +
+          std::string(row[8].c_str()) + " ORDER BY k.ord");
+      for (const auto& name : names) key.ref_columns.push_back(tk_utf8_to_unicode(name[0].c_str()));
+      tk_log(2, "Processing foreign key: '%s'", key.name);
+      tk_log(1, "Just before adding FK into cache");
+      relationships->push_back(std::move(key));
+    }
+    tx.commit();
+  } catch (const pqxx::pqxx_exception& e) {
+    throw pgs_exception(std::string(), e);
+  }
+}
+
+int pgs_recordset::get_rec_count() {
+  tk_log(1, "pgs_recordset::get_rec_count");
+  const std::string sql = is_query() ? "SELECT COUNT(*) FROM (" + tk_to_utf8(t_name) + ") as query"
+                                     : "SELECT COUNT(*) FROM " + qualified_name();
+  tk_log(1, "Running query: %s", sql);
+  try {
+    pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "get_rec_count");
+    const pqxx::result rows = tx.exec(sql);
+    const long long count = rows.at(0).at(0).as<long long>();
+    return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+  } catch (const pqxx::pqxx_exception& e) {
+    throw pgs_exception("Cannot get number of records (" + tk_to_ansi(is_query() ? t_name : table_name) + "): ", e);
+  } catch (const std::exception& e) {
+    throw pgs_exception("Cannot get number of records (" + tk_to_ansi(is_query() ? t_name : table_name) +
+                        "): " + e.what());
+  }
+}
+
+// ---- reading ----------------------------------------------------------------------------
+
+std::string pgs_recordset::get_select_fields() const {
+  tk_log(1, "pgs_recordset::get_select_fields");
+  std::string list;
+  for (const auto& column : schema) {
+    if (!list.empty()) list += ", ";
+    // Columns as the catalogue spells them, quoted whole.
+    const std::string name = pgs_quote_raw(tk_to_utf8(column->name));
+    const auto* described = dynamic_cast<const pgs_t_ftd*>(column.get());
+    if (column->vartype == VT_DATE) {
+      // 24-hour clock and milliseconds after a point: "HH" would fold 13:20 to 01:20.
+      list += "to_char(" + name + ", 'DD-MM-YYYY HH24:MI:SS.MS') as " + name;
+    } else if (column->vartype == VT_BOOL) {
+      list += "CASE WHEN " + name + " THEN 'true' WHEN NOT " + name + " THEN 'false' END ";
+    } else if (column->vartype == VT_R8 && described && described->orig_type == "money") {
+      list += name + "::numeric";
+    } else {
+      list += name;
+    }
+  }
+  tk_log(1, "res=%s", list);
+  return list;
+}
+
+void pgs_recordset::reset() {
+  tk_log(2, "pgs_recordset::reset");
+  const std::string sql = "SELECT " + get_select_fields() + " FROM " + qualified_name();
+  try {
+    // The cursor belongs to the transaction: release it first.
+    cursor.reset();
+    read_trans.reset();
+    block.reset();
+    read_trans = std::make_unique<pqxx::transaction<pqxx::read_committed>>(engine().connection());
+    tk_log(2, "SQL=%s", sql);
+    cursor = std::make_unique<pqxx::icursorstream>(*read_trans, sql, "mycursor", cursor_stride);
+    fetch_block();
+  } catch (const pqxx::pqxx_exception& e) {
+    throw pgs_exception(std::string(), e);
+  }
+  tk_log(2, "pgs_recordset::reset - END");
+}
+
+void pgs_recordset::fetch_block() {
+  auto fresh = std::make_unique<pqxx::result>();
+  *cursor >> *fresh;
+  block = std::move(fresh);
+  row = 0;
+  eof = block->empty();
+}
+
+bool pgs_recordset::is_eof() {
+  tk_log(1, "pgs_recordset::is_eof(%d)", static_cast<int>(eof));
+  return eof;
+}
+
+void pgs_recordset::next() {
+  tk_log(1, "pgs_recordset::next");
+  if (eof || !block) return;
+  if (++row < block->size()) return;
+  try {
+    fetch_block();
+  } catch (const pqxx::pqxx_exception& e) {
+    throw pgs_exception(std::string(), e);
+  }
+}
+
+udb_record* pgs_recordset::get_item() {
+  tk_log(1, "pgs_recordset::get_item");
+  if (eof || !block || row >= block->size()) return nullptr;
+  record = std::make_unique<udb_record>();
+  const pqxx::row current = (*block)[static_cast<pqxx::result::size_type>(row)];
+  for (std::size_t i = 0; i < schema.size(); ++i) {
+    const t_ftd& column = schema[i];
+    const pqxx::field field = current[static_cast<pqxx::row::size_type>(i)];
+    ole_variant value;
+    if (!field.is_null()) {
+      if (column.vartype == VT_BSTR) {
+        value = ole_variant::from_wstring(tk_utf8_to_unicode(field.c_str()), VT_BSTR);
+      } else if (ole_is_binary(column.vartype) && field.size() >= 2 && field.c_str()[0] == '\\') {
+        // bytea arrives in hex output form ("\x...."); values read as "0x....".
+        value = ole_variant::from_string("0x" + std::string(field.c_str() + 2), column.vartype);
+      } else {
+        value = ole_variant::from_string(field.c_str(), column.vartype);
+      }
+    }
+    record->push_back(std::make_unique<udb_field>(column.name, static_cast<int>(column.size), value,
+                                                  column.b_not_null, column.auto_increment));
+  }
+  return record.get();
+}

@@ -1,0 +1,116 @@
+#pragma once
+// One table of a PostgreSQL database: its columns, keys and row count from the catalogue, its rows
+// read through a server-side cursor, and rows written by COPY (or INSERT) and rewritten by UPDATE.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pgs/pgs_copy_line.h"
+#include "udb/udb_recordset.h"
+#include "udb/udb_relationships.h"
+
+namespace pqxx {
+class icursorstream;
+class result;
+class dbtransaction;
+}  // namespace pqxx
+
+class pgs_database;
+class pgs_copy_stream;
+class pgs_fn_validator;
+
+/// A table of the destination database.
+/** Writing: append_record per row, then finish(), which ends the COPY stream, stores what the server
+    accepts and commits. Rows the server refuses never throw: they come back from take_row_errors()
+    with their record numbers (append_record calls counted from 1). A failure that ends the worksheet
+    (the stream cannot open, the connection is lost, the commit fails) is a level-0 tk_exception, not
+    a pgs_exception, so a per-record catch does not take it for one record.
+    The destructor never throws: without finish() it does the same work and logs what failed. */
+class pgs_recordset : public udb_recordset {
+ public:
+  /// Over a query: nothing is read from the server and the schema stays empty.
+  pgs_recordset(pgs_database& database, const std::wstring& name, const std::wstring& query_text,
+                udb_relationships& relationships, int mode);
+  /// Over a table: reads columns, keys (unless mode has both 0x20 and 0x40) and the row count.
+  /// Mode bit 8 marks a table that existed before this run: records are paired with its columns
+  /// by field name instead of by position.
+  pgs_recordset(pgs_database& database, const std::wstring& name, udb_relationships& relationships, int mode);
+  ~pgs_recordset() override;
+
+  // Reading.
+  void reset() override;
+  bool is_eof() override;
+  void next() override;
+  udb_record* get_item() override;
+  int get_rec_count();
+
+  // Writing.
+  void append_record(udb_record& record) override;
+  void fast_append(udb_record& record);
+  void slow_append(udb_record& record);
+  void update(udb_record& record) override;
+  void finish() override;
+  std::vector<udb_row_error> take_row_errors() override;
+
+  // Catalogue statements (UTF-8).
+  std::string get_select_fields() const;
+  std::string get_table_sql() const;
+  std::string get_pk_sql() const;
+  std::string get_pk_detailed_sql() const;
+  std::string get_indices_sql() const;
+  std::string get_fk_sql() const;
+  static std::wstring get_delete_rule(wchar_t letter);
+  /// Catalogue column numbers (blank-separated) to the names of those columns of this table.
+  void get_numbers_from_string(const std::string& text, std::vector<std::wstring>& out) const;
+
+  const std::wstring& schema_name() const { return s_name; }
+  const std::wstring& bare_table_name() const { return t_name; }
+  /// Records are paired with columns by name (an existing table) rather than by position.
+  bool pairs_by_name() const { return by_name; }
+
+  /// Bytes of COPY text after which the stream is closed and a new one opened, so that a refused
+  /// row costs a replay of at most that much. Settable for measurement.
+  void set_copy_segment_bytes(std::size_t bytes) { segment_bytes = bytes; }
+
+ private:
+  void init_schema();
+  void init_indexes();
+  void fetch_block();
+  /// The pairing of the record's fields with the table's columns (computed once, then checked).
+  const std::vector<pgs_copy_pair>& pairing_for(const udb_record& record);
+  /// The column a record field's name stands for (INSERT and UPDATE naming), or -1.
+  int column_for_field(const std::wstring& field_name, pgs_fn_validator& validator, bool bookkeeping) const;
+  void add_row_error(int record_number, const tk_exception& error);
+  /// finish() without throwing: logs what fails. For the destructor.
+  void finish_quietly() noexcept;
+  /// "schema"."table" for statements, spelled as the catalogue lookups spell it.
+  std::string qualified_name() const;
+  std::string catalogue_schema() const;
+  std::string catalogue_table() const;
+
+  udb_relationships* relationships;
+  bool eof = false;
+  pgs_database* owner_db;
+  std::wstring s_name;
+  std::wstring t_name;
+  bool by_name = false;
+  std::vector<int> ordinals;  ///< catalogue column number (attnum) of each schema column
+
+  // Reading state.
+  std::unique_ptr<udb_record> record;
+  std::unique_ptr<pqxx::result> block;
+  std::size_t row = 0;
+  std::unique_ptr<pqxx::dbtransaction> read_trans;
+  std::unique_ptr<pqxx::icursorstream> cursor;
+
+  // Writing state.
+  std::unique_ptr<pgs_copy_stream> copy;
+  std::vector<pgs_copy_pair> pairing;
+  std::unique_ptr<pgs_copy_line_builder> line_builder;  ///< for the open stream's pairing
+  std::vector<std::wstring> paired_names;  ///< field names the pairing was made for
+  std::string line;                        ///< reused COPY line buffer
+  std::size_t segment_bytes;
+  int records_appended = 0;
+  bool finished = false;
+  std::vector<udb_row_error> row_errors;
+};

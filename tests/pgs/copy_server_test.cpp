@@ -1,0 +1,339 @@
+// Writing rows into a real server: COPY and INSERT round trips, refused rows set aside with their
+// record numbers, merging into existing tables, and the end of writing.
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <pqxx/pqxx>
+
+#include "pg_test.h"
+#include "pgs/pgs_database.h"
+#include "pgs/pgs_engine.h"
+#include "pgs/pgs_exception.h"
+#include "pgs/pgs_recordset.h"
+#include "tk/tk_string.h"
+#include "udb/udb_types.h"
+
+namespace {
+
+std::string env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::unique_ptr<t_ftd> col(const std::wstring& name, VARTYPE vt, std::uint32_t size = 0, int reserved = 0,
+                           bool not_null = false) {
+  return std::make_unique<t_ftd>(size, name, vt, not_null, false, ole_variant(), reserved);
+}
+
+std::unique_ptr<udb_record> make_record(const std::vector<std::pair<std::wstring, ole_variant>>& values) {
+  auto record = std::make_unique<udb_record>();
+  for (const auto& [name, value] : values) record->push_back(std::make_unique<udb_field>(name, 0, value, false, false));
+  return record;
+}
+
+ole_variant null_value() {
+  ole_variant v;
+  v.set_null();
+  return v;
+}
+
+class ServerPgsCopy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TAMARIND_REQUIRE_SERVER();
+    engine = std::make_unique<pgs_engine>();
+    engine->connect(env("PGHOST"), env("PGUSER"), env("PGPASSWORD"), "", std::atoi(env("PGPORT").c_str()));
+    name = tk_utf8_to_unicode(tamarind_test::unique_database_name("tmd_pgs_copy"));
+    db = engine->create_db(name);
+  }
+  void TearDown() override {
+    db.reset();
+    if (engine && !name.empty()) engine->delete_db(name);
+    engine.reset();
+  }
+
+  std::unique_ptr<pgs_recordset> create(const std::wstring& table, const udb_schema& fields) {
+    std::unique_ptr<udb_recordset> rs = db->create_table(table, fields, udb_indexes());
+    return std::unique_ptr<pgs_recordset>(static_cast<pgs_recordset*>(rs.release()));
+  }
+
+  // A table that existed before the run: made by hand, opened as the merge mode opens it.
+  std::unique_ptr<pgs_recordset> existing(const std::string& ddl, const std::wstring& table) {
+    db->query(tk_utf8_to_unicode(ddl));
+    db = engine->open_db(name, 8, L"");
+    std::unique_ptr<udb_recordset> rs = db->create_table(table, udb_schema(), udb_indexes());
+    return std::unique_ptr<pgs_recordset>(static_cast<pgs_recordset*>(rs.release()));
+  }
+
+  std::vector<std::string> column_texts(const std::string& sql) {
+    pqxx::nontransaction tx(engine->connection());
+    std::vector<std::string> out;
+    for (const auto& row : tx.exec(sql)) out.push_back(row[0].is_null() ? "<null>" : row[0].c_str());
+    return out;
+  }
+  std::string scalar(const std::string& sql) { return column_texts(sql).at(0); }
+
+  std::unique_ptr<pgs_engine> engine;
+  std::wstring name;
+  std::unique_ptr<pgs_database> db;
+};
+
+std::set<int> numbers_of(const std::vector<udb_row_error>& errors) {
+  std::set<int> numbers;
+  for (const auto& e : errors) numbers.insert(e.record_number);
+  return numbers;
+}
+
+}  // namespace
+
+TEST_F(ServerPgsCopy, EveryTypeStoresTheSameValueByCopyAndByInsert) {
+  struct typed {
+    std::wstring name;
+    VARTYPE vt;
+    int reserved;
+    ole_variant value;
+  };
+  std::vector<unsigned char> bytes = {0x00, 0x41, 0xFF};
+  ole_variant blob;
+  blob.attach_binary(bytes);
+  const std::vector<typed> columns = {
+      {L"i2", VT_I2, 0, ole_variant(short(-123))},
+      {L"i4", VT_I4, 0, ole_variant(2147483647)},
+      {L"r4", VT_R4, 0, ole_variant(1.5f)},
+      {L"r8", VT_R8, 0, ole_variant(1234567.890625)},
+      {L"cy", VT_CY, 0, ole_variant::from_string("12345.6789", VT_CY)},
+      {L"ts", VT_DATE, udb_reserved_date_time, ole_variant::from_string("2011-03-04 13:20:05.005", VT_DATE)},
+      {L"d", VT_DATE, udb_reserved_date_only, ole_variant::from_string("2011-03-04", VT_DATE)},
+      {L"t", VT_DATE, udb_reserved_time_only, ole_variant::from_string("17:45:30", VT_DATE)},
+      {L"s", VT_BSTR, 0, ole_variant(L"O'Brien")},
+      {L"b", VT_BOOL, 0, ole_variant(true)},
+      {L"dec", VT_DECIMAL, udb_decimal_reserved(12, 2), ole_variant::from_string("-1234567890.12", VT_DECIMAL)},
+      {L"i1", VT_I1, 0, ole_variant(static_cast<signed char>(-5))},
+      {L"ui1", VT_UI1, 0, ole_variant(static_cast<unsigned char>(250))},
+      {L"ui2", VT_UI2, 0, ole_variant(static_cast<unsigned short>(65535))},
+      {L"ui4", VT_UI4, 0, ole_variant(4294967295u)},
+      {L"i8", VT_I8, 0, ole_variant(-9223372036854775807LL)},
+      {L"ui8", VT_UI8, 0, ole_variant(9223372036854775807ULL)},
+      {L"int", VT_INT, 0, ole_variant(-7)},
+      {L"bin", VT_BLOB, 0, blob},
+  };
+  udb_schema fields;
+  std::vector<std::pair<std::wstring, ole_variant>> values;
+  std::string select;
+  for (const auto& c : columns) {
+    fields.push_back(col(c.name, c.vt, 0, c.reserved));
+    values.emplace_back(c.name, c.value);
+    select += (select.empty() ? "" : " || '|' || ") + std::string("coalesce(\"") + tk_to_utf8(c.name) +
+              "\"::text, 'NULL')";
+  }
+  auto by_copy = create(L"public.by_copy", fields);
+  auto by_insert = create(L"public.by_insert", fields);
+  auto record = make_record(values);
+  by_copy->append_record(*record);
+  by_copy->finish();
+  by_insert->slow_append(*record);
+  EXPECT_TRUE(by_copy->take_row_errors().empty());
+  EXPECT_TRUE(by_insert->take_row_errors().empty());
+  const std::string copied = scalar("SELECT " + select + " FROM by_copy");
+  EXPECT_EQ(copied, scalar("SELECT " + select + " FROM by_insert"));
+  EXPECT_EQ(copied,
+            "-123|2147483647|1.5|1234567.890625|12345.6789|2011-03-04 13:20:05.005|2011-03-04|17:45:30|O'Brien|true|"
+            "-1234567890.12|-5|250|65535|4294967295|-9223372036854775807|9223372036854775807|-7|\\x0041ff");
+}
+
+TEST_F(ServerPgsCopy, TextControlCharactersNullAndEmptyRoundTrip) {
+  udb_schema fields;
+  fields.push_back(col(L"id", VT_I4));
+  fields.push_back(col(L"txt", VT_BSTR));
+  fields.push_back(col(L"req", VT_BSTR, 0, 0, true));
+  auto rs = create(L"public.texts", fields);
+  const std::wstring hostile = L"tab\there\nline\\back\\.dot\r\ncr \u0416\u00e9\u4e2d";
+  rs->append_record(*make_record({{L"id", ole_variant(1)}, {L"txt", ole_variant(hostile)}, {L"req", null_value()}}));
+  rs->append_record(*make_record({{L"id", ole_variant(2)}, {L"txt", null_value()}, {L"req", ole_variant(L"")}}));
+  rs->append_record(*make_record({{L"id", ole_variant(3)}, {L"txt", ole_variant(L"")}, {L"req", ole_variant(L"\\.")}}));
+  rs->finish();
+  EXPECT_TRUE(rs->take_row_errors().empty());
+  EXPECT_EQ(column_texts("SELECT txt FROM texts ORDER BY id"),
+            (std::vector<std::string>{tk_to_utf8(L"tab\there\nline\\back\\.dot\ncr \u0416\u00e9\u4e2d"), "<null>", ""}));
+  EXPECT_EQ(column_texts("SELECT req FROM texts ORDER BY id"), (std::vector<std::string>{"", "", "\\."}));
+  // The same through INSERT statements.
+  auto slow = create(L"public.texts2", fields);
+  slow->slow_append(*make_record({{L"id", ole_variant(1)}, {L"txt", ole_variant(hostile)}, {L"req", ole_variant(L"x")}}));
+  slow->slow_append(*make_record({{L"id", ole_variant(2)}, {L"txt", null_value()}, {L"req", ole_variant(L"")}}));
+  EXPECT_EQ(column_texts("SELECT coalesce(txt, '<null>') FROM texts2 ORDER BY id"),
+            (std::vector<std::string>{tk_to_utf8(L"tab\there\nline\\back\\.dot\ncr \u0416\u00e9\u4e2d"), "<null>"}));
+}
+
+TEST_F(ServerPgsCopy, PoisonedRowsAreReportedAndEveryOtherRowLands) {
+  udb_schema fields;
+  fields.push_back(col(L"n", VT_I4));
+  fields.push_back(col(L"s", VT_BSTR, 5));
+  auto rs = create(L"public.poison", fields);
+  rs->set_copy_segment_bytes(30000);  // several segments, so refusals fall in different ones
+  std::vector<udb_row_error> errors;
+  for (int i = 1; i <= 10000; ++i) {
+    ole_variant n = i == 3000 ? ole_variant(L"abc") : ole_variant(i);
+    ole_variant s = i == 7000 ? ole_variant(L"much too long") : ole_variant(L"ok");
+    rs->append_record(*make_record({{L"n", n}, {L"s", s}}));
+    for (auto& e : rs->take_row_errors()) errors.push_back(std::move(e));
+  }
+  rs->finish();
+  for (auto& e : rs->take_row_errors()) errors.push_back(std::move(e));
+  ASSERT_EQ(numbers_of(errors), (std::set<int>{3000, 7000}));
+  for (const auto& e : errors) {
+    EXPECT_EQ(e.error.level(), 0);
+    EXPECT_EQ(e.error.message().find("CONTEXT"), std::string::npos);
+  }
+  EXPECT_NE(errors[0].error.message().find("integer"), std::string::npos);
+  EXPECT_EQ(scalar("SELECT count(*) FROM poison"), "9998");
+  EXPECT_EQ(scalar("SELECT sum(n) FROM poison"), std::to_string(10000 * 10001 / 2 - 3000 - 7000));
+}
+
+TEST_F(ServerPgsCopy, OneStreamWhenClean_ReplayCostsFewCopiesPerBadRow) {
+  udb_schema fields;
+  fields.push_back(col(L"n", VT_I4));
+  auto clean = create(L"public.clean", fields);
+  for (int i = 1; i <= 5000; ++i) clean->append_record(*make_record({{L"n", ole_variant(i)}}));
+  clean->finish();
+  EXPECT_EQ(scalar("SELECT count(*) FROM clean"), "5000");
+
+  // Every tenth row refused: each costs a few short COPYs, never one statement per row.
+  auto dense = create(L"public.dense", fields);
+  for (int i = 1; i <= 2000; ++i)
+    dense->append_record(*make_record({{L"n", i % 10 == 0 ? ole_variant(L"x") : ole_variant(i)}}));
+  dense->finish();
+  const auto errors = dense->take_row_errors();
+  EXPECT_EQ(errors.size(), 200u);
+  EXPECT_EQ(errors.front().record_number, 10);
+  EXPECT_EQ(errors.back().record_number, 2000);
+  EXPECT_EQ(scalar("SELECT count(*) FROM dense"), "1800");
+}
+
+TEST_F(ServerPgsCopy, RowsAreCommittedByFinishOnlyAndFinishTwiceDoesNothing) {
+  udb_schema fields;
+  fields.push_back(col(L"n", VT_I4));
+  auto rs = create(L"public.later", fields);
+  for (int i = 0; i < 10; ++i) rs->append_record(*make_record({{L"n", ole_variant(i)}}));
+  {
+    pqxx::connection other(tamarind_test::server_connection_string(engine->current_database()));
+    pqxx::nontransaction tx(other);
+    EXPECT_EQ(tx.exec1("SELECT count(*) FROM later")[0].as<int>(), 0);
+  }
+  rs->finish();
+  rs->finish();
+  EXPECT_EQ(scalar("SELECT count(*) FROM later"), "10");
+}
+
+TEST_F(ServerPgsCopy, DestructorCommitsWithoutFinishAndNeverThrows) {
+  udb_schema fields;
+  fields.push_back(col(L"n", VT_I4, 0, 0, true));
+  {
+    auto rs = create(L"public.dtor", fields);
+    rs->append_record(*make_record({{L"n", ole_variant(1)}}));
+    rs->append_record(*make_record({{L"n", null_value()}}));  // NOT NULL violation, pending at destruction
+    rs->append_record(*make_record({{L"n", ole_variant(3)}}));
+    try {
+      throw std::runtime_error("a failure in the middle of a worksheet");
+    } catch (const std::exception&) {
+      rs.reset();  // must not throw or terminate
+    }
+  }
+  EXPECT_EQ(column_texts("SELECT n::text FROM dtor ORDER BY n"), (std::vector<std::string>{"1", "3"}));
+}
+
+TEST_F(ServerPgsCopy, AStreamThatCannotOpenEndsTheWorksheetNotTheRecord) {
+  udb_schema fields;
+  fields.push_back(col(L"n", VT_I4));
+  auto rs = create(L"public.gone", fields);
+  db->query(L"DROP TABLE gone");
+  try {
+    rs->append_record(*make_record({{L"n", ole_variant(1)}}));
+    FAIL() << "no error";
+  } catch (const pgs_exception&) {
+    FAIL() << "a worksheet-ending failure must not look like one record's";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 0);
+    EXPECT_NE(e.message().find("gone"), std::string::npos);
+  }
+  rs->finish();  // nothing more to report
+}
+
+TEST_F(ServerPgsCopy, MergePairsFieldsWithColumnsByNameAndReportsConstraintViolations) {
+  auto rs = existing("CREATE TABLE public.target (extra int DEFAULT 42, name varchar(10) NOT NULL, id int PRIMARY KEY)",
+                     L"public.target");
+  ASSERT_TRUE(rs->pairs_by_name());
+  std::vector<udb_row_error> errors;
+  const auto put = [&](const ole_variant& id, const ole_variant& nm) {
+    rs->append_record(*make_record({{L"ID", id}, {L"Name", nm}}));
+    for (auto& e : rs->take_row_errors()) errors.push_back(std::move(e));
+  };
+  for (int i = 1; i <= 100; ++i) put(ole_variant(i), ole_variant(L"n" + std::to_wstring(i)));
+  put(ole_variant(5), ole_variant(L"dup"));      // record 101: unique violation
+  put(ole_variant(500), null_value());           // record 102: NOT NULL violation (written as empty text)
+  put(ole_variant(501), ole_variant(L"last"));
+  rs->finish();
+  for (auto& e : rs->take_row_errors()) errors.push_back(std::move(e));
+  ASSERT_EQ(numbers_of(errors), (std::set<int>{101}));
+  EXPECT_NE(errors[0].error.message().find("already exists"), std::string::npos);
+  EXPECT_EQ(scalar("SELECT count(*) FROM target"), "102");
+  EXPECT_EQ(scalar("SELECT name FROM target WHERE id = 5"), "n5");
+  EXPECT_EQ(scalar("SELECT extra FROM target WHERE id = 501"), "42");
+  EXPECT_EQ(scalar("SELECT name FROM target WHERE id = 500"), "");
+}
+
+TEST_F(ServerPgsCopy, MergeReportsNotNullViolationsOfOtherColumns) {
+  auto rs = existing("CREATE TABLE public.nn (id int, amount int NOT NULL)", L"public.nn");
+  for (int i = 1; i <= 50; ++i)
+    rs->append_record(*make_record({{L"id", ole_variant(i)}, {L"amount", i == 50 ? null_value() : ole_variant(i)}}));
+  rs->finish();
+  const auto errors = rs->take_row_errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].record_number, 50);
+  EXPECT_EQ(scalar("SELECT count(*) FROM nn"), "49");
+}
+
+TEST_F(ServerPgsCopy, RecordsThatDoNotFitTheTableAreStructureErrors) {
+  auto merged = existing("CREATE TABLE public.fit (b int, a int)", L"public.fit");
+  merged->append_record(*make_record({{L"a", ole_variant(1)}, {L"b", ole_variant(2)}}));
+  EXPECT_THROW(merged->append_record(*make_record({{L"a", ole_variant(1)}, {L"c", ole_variant(2)}})), tk_exception);
+  merged->finish();
+  EXPECT_EQ(scalar("SELECT a::text || ',' || b::text FROM fit"), "1,2");
+
+  udb_schema fields;
+  fields.push_back(col(L"x", VT_I4));
+  fields.push_back(col(L"y", VT_I4));
+  auto created = create(L"public.fit2", fields);
+  try {
+    created->append_record(*make_record({{L"x", ole_variant(1)}}));  // fewer fields than columns
+    FAIL() << "no error";
+  } catch (const pgs_exception&) {
+    FAIL() << "a structure error ends the worksheet";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.message(), "The structure of data source does not conform to the destination table.");
+  }
+  EXPECT_THROW(created->append_record(*make_record({{L"x", ole_variant(1)}, {L"y", ole_variant(2)}, {L"z", ole_variant(3)}})),
+               tk_exception);
+  created->finish();
+  EXPECT_EQ(scalar("SELECT count(*) FROM fit2"), "0");
+}
+
+TEST_F(ServerPgsCopy, InsertPathReportsRefusedRowsAndUpdateRewritesByKey) {
+  auto rs = existing("CREATE TABLE public.ins (id int PRIMARY KEY, v varchar(3))", L"public.ins");
+  rs->slow_append(*make_record({{L"id", ole_variant(1)}, {L"v", ole_variant(L"a'b")}}));
+  rs->slow_append(*make_record({{L"id", ole_variant(1)}, {L"v", ole_variant(L"dup")}}));
+  rs->slow_append(*make_record({{L"id", ole_variant(2)}, {L"v", ole_variant(L"toolong")}}));
+  EXPECT_EQ(rs->take_row_errors().size(), 2u);
+  EXPECT_EQ(scalar("SELECT v FROM ins WHERE id = 1"), "a'b");
+  rs->update(*make_record({{L"id", ole_variant(1)}, {L"v", ole_variant(L"new")}}));
+  EXPECT_EQ(scalar("SELECT v FROM ins WHERE id = 1"), "new");
+  rs->update(*make_record({{L"id", ole_variant(1)}, {L"v", ole_variant(L"far too long")}}));  // silent
+  EXPECT_EQ(scalar("SELECT v FROM ins WHERE id = 1"), "new");
+
+  auto keyless = existing("CREATE TABLE public.nokey (id int, v text)", L"public.nokey");
+  keyless->slow_append(*make_record({{L"id", ole_variant(1)}, {L"v", ole_variant(L"x")}}));
+  keyless->update(*make_record({{L"id", ole_variant(1)}, {L"v", ole_variant(L"y")}}));
+  EXPECT_EQ(scalar("SELECT v FROM nokey"), "x");
+}
