@@ -43,4 +43,7 @@ public:
   virtual void worksheets_not_found(const std::vector<std::wstring>& names) = 0;
   /// The run has ended, whatever its outcome.
   virtual void run_finished() = 0;
+  /// Called once by the converter's progress query when it first sees the run finished, on the
+  /// thread that polls (after the timer was stopped): the wizard moves to its finish page here.
+  virtual void show_finish_page() {}
 };

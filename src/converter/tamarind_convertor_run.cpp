@@ -1,0 +1,253 @@
+// The conversion run: the bracket, the destination, the worksheet loop and the progress.
+#include <memory>
+
+#include "converter/error_handler.h"
+#include "converter/frame_services.h"
+#include "converter/init_conversion.h"
+#include "converter/tamarind_convertor.h"
+#include "dao/dao_database.h"
+#include "dao/dao_engine.h"
+#include "pgs/pgs_database.h"
+#include "pgs/pgs_engine.h"
+#include "tk/tk_exception.h"
+#include "tk/tk_logger.h"
+#include "tk/tk_string.h"
+#include "udb/udb_indexes.h"
+#include "udb/udb_recordset.h"
+
+/// A server statement that may block for long: a stop request cancels it on the server. Entering
+/// one after a stop request ends the run instead.
+class tmd_blocking_section {
+ public:
+  explicit tmd_blocking_section(tamarind_convertor& owner) : owner(owner) {
+    std::lock_guard lock(owner.m_stop_mutex);
+    if (owner.stop_requested()) throw tk_final_exception();
+    owner.m_blocking = true;
+  }
+  ~tmd_blocking_section() {
+    std::lock_guard lock(owner.m_stop_mutex);
+    owner.m_blocking = false;
+  }
+  tmd_blocking_section(const tmd_blocking_section&) = delete;
+  tmd_blocking_section& operator=(const tmd_blocking_section&) = delete;
+
+ private:
+  tamarind_convertor& owner;
+};
+
+namespace {
+
+error_handler& handler() { return error_handler::instance(); }
+
+}  // namespace
+
+void tamarind_convertor::request_stop() {
+  tk_log(2, "tamarind_convertor::request_stop");
+  std::lock_guard lock(m_stop_mutex);
+  tk_thread_functor::request_stop();
+  // Rows already streamed are committed when the stream ends; only a statement that keeps the run
+  // waiting is interrupted.
+  if (m_blocking) engine.cancel();
+}
+
+void tamarind_convertor::throw_if_stopped() const {
+  if (stop_requested()) throw tk_final_exception();
+}
+
+frame_services* tamarind_convertor::required_frame(int line) const {
+  frame_services* frame = m_frame.load();
+  if (!frame) TK_ASSERT_SITE("..\\TK/tk_singl", line);
+  return frame;
+}
+
+// ---- the run -----------------------------------------------------------------------------
+
+void tamarind_convertor::run() {
+  tk_log(2, "tamarind_converter::operator()");
+  const bool wizard = m_front_end == tmd_front_end::wizard;
+  {
+    init_conversion bracket(&finished, 1, wizard ? required_frame(59) : nullptr);
+    try {
+      convert_from_xls();
+    } catch (const tk_final_exception&) {
+      // Reported already, or a stop the user asked for.
+    } catch (const tk_exception& e) {
+      // A statement cancelled by a stop request fails; that is no error to report.
+      if (!stop_requested()) handler().handle(e, true);
+    } catch (const std::exception& e) {
+      tk_log(3, "ERROR:\n%s", e.what());
+      if (error_handler* h = error_handler::instance_ptr()) h->count_reported_error(tk_level_recoverable);
+      frame_services* frame = m_frame.load();
+      if (wizard || shows_progress()) {
+        if (frame) {
+          frame->error(std::string(e.what()));
+        } else {
+          std::fprintf(stderr, "%s\n", e.what());
+          std::fflush(stderr);
+        }
+      }
+    }
+  }
+  if (frame_services* frame = m_frame.load()) frame->run_finished();
+}
+
+// ---- destination -------------------------------------------------------------------------
+
+void tamarind_convertor::check_dest() {
+  tk_log(1, "tamarind_convertor::check_dest(%s)", dest);
+  m_drop_pending.store(mode == 0 && engine.is_db_exist(dest));
+}
+
+std::unique_ptr<pgs_database> tamarind_convertor::get_dest_base() {
+  tk_log(1, "tamarind_convertor::get_dest_base(mode=%d)", mode);
+  if (engine.is_db_exist(dest)) return engine.open_db(dest, mode != 0 ? 40 : 36, L"");
+  return engine.create_db(dest);
+}
+
+// ---- the worksheet loop ----------------------------------------------------------------------
+
+void tamarind_convertor::prepare_worksheets(dao_database& workbook) {
+  // The selection was made on an earlier listing; the workbook may have changed since.
+  std::vector<std::wstring> chosen;
+  for (const auto& entry : worksheets) chosen.push_back(entry.first);
+  const bool requested = m_selection_requested || !chosen.empty();
+  std::vector<std::wstring> listed;
+  get_all_sheets(workbook, listed);
+  if (requested) {
+    report_missing(set_sel_sheets(chosen));
+    if (worksheets.empty())
+      throw tk_exception("None of the selected worksheets exists in the workbook.", tk_level_recoverable);
+  } else if (m_front_end == tmd_front_end::agent) {
+    // No selection: the agent converts every worksheet.
+    set_sel_sheets(listed);
+    m_selection_requested = false;
+  } else {
+    worksheets.clear();
+  }
+}
+
+void tamarind_convertor::convert_from_xls() {
+  tk_log(2, "tamarind_convertor::convert_from_xls(src=%s, dest=%s)", src, dest);
+  dao_engine dao(0);
+  if (!dao.set_version_if(3) && !dao.set_version_if(0))
+    throw tk_exception(
+        L"Failed to load Data Access Objects (DAO) support library.\r\nPlease reinstall the application to "
+        L"repair it.\r\n",
+        tk_level_error);
+  // The destination is touched only once the workbook is open and its worksheets are known.
+  std::unique_ptr<dao_database> workbook = open_xls(dao, src, x_fnames);
+  prepare_worksheets(*workbook);
+  std::unique_ptr<pgs_database> destination;
+  {
+    tmd_blocking_section section(*this);
+    // The mode may have changed since check_dest: only mode 0 replaces the database.
+    if (m_drop_pending.exchange(false) && mode == 0) engine.delete_db(dest);
+    destination = get_dest_base();
+  }
+  tk_log(1, "After initializing DBs");
+  sheets_total.store(static_cast<int>(worksheets.size()));
+  tk_log(3, "Converting spreadsheet %s (%d worksheets)", src, sheets_total.load());
+  if (frame_services* frame = m_frame.load(); frame && shows_progress())
+    frame->spreadsheet_started(src, sheets_total.load());
+
+  for (const auto& [sheet, engine_name] : worksheets) {
+    throw_if_stopped();
+    try {
+      convert_worksheet(*destination, *workbook, sheet, engine_name);
+    } catch (const tk_exception& e) {
+      if (stop_requested()) throw tk_final_exception();
+      handler().set_context(get_cur_sheet());
+      handler().handle(e, false);
+    }
+    sheets_done.fetch_add(1);
+  }
+  destination.reset();
+  workbook.reset();
+}
+
+void tamarind_convertor::convert_worksheet(pgs_database& destination, dao_database& workbook,
+                                           const std::wstring& sheet, const std::wstring& engine_name) {
+  set_cur_sheet(sheet);
+  // A report of this worksheet must never carry the previous one's name.
+  handler().set_context(std::wstring());
+  std::unique_ptr<udb_recordset> source = workbook.get_table(engine_name, 1);
+  if (!source) TK_ASSERT_SITE("tmd_conv", 329);
+  const auto [schema, table] = destination.split_name(sheet);
+  const std::wstring schema_name = schema.empty() ? std::wstring(L"public") : schema;
+  if (!schema.empty()) {
+    const std::string line = tk_format("Creating schema if necessary: '%s'\n", schema_name);
+    tk_log(3, "%s", line);
+    if (m_front_end == tmd_front_end::wizard || (m_frame.load() && shows_progress()))
+      required_frame(66)->write_log(tk_utf8_to_unicode(line));
+    tmd_blocking_section section(*this);
+    destination.create_schema(schema_name);
+  }
+  const std::wstring table_name = pgs_database::make_safe_tname(table, schema_name);
+  tk_log(2, "Got full table name: '%s'", table_name);
+
+  // Names as the server holds them, made by the same function that creates the tables.
+  const std::string written_key = engine.object_name(schema_name) + "." + engine.object_name(table);
+  const bool written_before = m_written_tables.count(written_key) != 0;
+  if (destination.is_table_exist(table_name)) {
+    if (written_before && mode != 3)
+      throw tk_exception("Table '%s' was already written by this conversion", table_name, tk_level_recoverable);
+    if (mode == 2) return;
+    if (mode == 0)
+      throw tk_exception("Table '%s' already exists", table_name, tk_level_recoverable);
+    if (mode == 1) {
+      tmd_blocking_section section(*this);
+      destination.delete_tab(table_name);
+    }
+  }
+  std::unique_ptr<udb_recordset> target;
+  {
+    tmd_blocking_section section(*this);
+    target = destination.create_table(table_name, source->schema, udb_indexes());
+  }
+  m_written_tables.insert(written_key);
+  try {
+    convert_step(source.get(), target.get(), &destination);
+    {
+      tmd_blocking_section section(*this);
+      target->finish();
+    }
+    report_row_errors(*target);
+  } catch (const tk_exception& e) {
+    // Rows already sent stay committed, and every row the server refused is told before the
+    // worksheet's own error.
+    std::unique_ptr<tk_exception> end_failure;
+    if (!stop_requested()) {
+      try {
+        target->finish();
+      } catch (const tk_exception& failure) {
+        end_failure = std::make_unique<tk_exception>(failure);
+      }
+      report_row_errors(*target);
+    }
+    target.reset();
+    if (end_failure && !stop_requested()) {
+      handler().set_context(sheet);
+      handler().handle(*end_failure, false);
+    }
+    throw;
+  }
+  target.reset();
+  source.reset();
+}
+
+// ---- progress ----------------------------------------------------------------------------
+
+int tamarind_convertor::get_progress() {
+  int result = 100;
+  const bool done = finished.load();
+  if (from_xls.load() || done) {
+    const unsigned total = static_cast<unsigned>(sheets_total.load());
+    result = total == 0 ? 0 : static_cast<int>(static_cast<unsigned>(sheets_done.load()) * 100u / total);
+  }
+  if (done && m_front_end == tmd_front_end::wizard && !m_finish_page_shown.exchange(true)) {
+    frame_services* frame = required_frame(59);
+    frame->stop_timer();
+    frame->show_finish_page();
+  }
+  return result;
+}

@@ -1,0 +1,304 @@
+// Whole runs of the converter: workbooks written at test time into a real PostgreSQL server.
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <pqxx/pqxx>
+
+#include "converter_test_support.h"
+#include "pg_test.h"
+#include "tk/tk_exception.h"
+
+using namespace conv_test;
+
+namespace {
+
+std::string env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+/// Runs one statement in a database (a fresh connection each time, so none is left open).
+void exec(const std::string& db, const std::string& sql) {
+  pqxx::connection c(tamarind_test::server_connection_string(db));
+  pqxx::nontransaction tx(c);
+  tx.exec(sql);
+}
+
+long long scalar(const std::string& db, const std::string& sql) {
+  pqxx::connection c(tamarind_test::server_connection_string(db));
+  pqxx::nontransaction tx(c);
+  return tx.exec1(sql)[0].as<long long>();
+}
+
+bool database_exists(const std::string& db) {
+  return scalar("postgres", "SELECT count(*) FROM pg_database WHERE datname = '" + db + "'") == 1;
+}
+
+bool table_exists(const std::string& db, const std::string& qualified) {
+  return scalar(db, "SELECT count(*) FROM pg_class WHERE oid = to_regclass('" + qualified + "')") == 1;
+}
+
+class ServerConversion : public converter_fixture {
+ protected:
+  ServerConversion() : db(tamarind_test::unique_database_name("tmd_conv")), book(dir.file("book.xlsx")) {}
+  ~ServerConversion() override {
+    drop_converter();
+    try {
+      if (tamarind_test::server_configured()) exec("postgres", "DROP DATABASE IF EXISTS " + db + " WITH (FORCE)");
+    } catch (...) {
+    }
+  }
+
+  /// A converter of this front end, connected, with source and destination set.
+  tamarind_convertor& connected(int mode, bool field_names = true,
+                                tmd_front_end kind = tmd_front_end::agent) {
+    tamarind_convertor& c = conv(kind);
+    c.set_connection_params(env("PGHOST").c_str(), env("PGUSER").c_str(), env("PGPASSWORD").c_str(),
+                            std::atoi(env("PGPORT").c_str()));
+    c.set_src(wide(book));
+    c.set_dest(wide(db));
+    c.set_mode(mode);
+    c.set_x_fnames(field_names);
+    c.connect_pgs_server();
+    return c;
+  }
+
+  /// The agent's order: connect, decide on the destination, run.
+  void convert(tamarind_convertor& c) {
+    c.check_dest();
+    c.run();
+    EXPECT_TRUE(c.is_finished());
+  }
+
+  /// An existing destination: public.sheet1 with five old rows, and a table nobody converts.
+  void existing_destination(const std::string& qty_type = "double precision") {
+    exec("postgres", "CREATE DATABASE " + db);
+    exec(db, "CREATE TABLE public.sheet1 (name text, qty " + qty_type + ")");
+    exec(db, "INSERT INTO public.sheet1 SELECT 'old' || g, g FROM generate_series(1, 5) g");
+    exec(db, "CREATE TABLE public.keep_me (x int)");
+  }
+
+  void new_run() {
+    drop_converter();
+    presenter_reports_before = presenter.reports().size();
+  }
+
+  std::string db;
+  std::string book;
+  std::size_t presenter_reports_before = 0;
+};
+
+}  // namespace
+
+TEST_F(ServerConversion, ModeZeroReplacesTheDatabaseOnlyOnceTheWorkbookIsOpen) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 3), numbered_sheet("Sheet2", 2)});
+  existing_destination();
+  tamarind_convertor& c = connected(0);
+  c.check_dest();
+  EXPECT_TRUE(c.is_drop_pending());
+  EXPECT_TRUE(table_exists(db, "public.keep_me"));  // nothing dropped before the run opens the workbook
+  c.run();
+
+  EXPECT_TRUE(presenter.reports().empty());
+  EXPECT_FALSE(table_exists(db, "public.keep_me"));
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 3);
+  EXPECT_EQ(scalar(db, "SELECT sum(qty) FROM public.sheet1"), 6);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet2 WHERE name LIKE 'r%'"), 2);
+  // No index and no key on the new tables.
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM pg_indexes WHERE schemaname = 'public'"), 0);
+  EXPECT_EQ(c.get_progress(), 100);
+  EXPECT_EQ(c.get_sheets_done(), 2);
+  EXPECT_EQ(frame.events(),
+            (std::vector<std::string>{"spreadsheet " + book + " 2", "log Creating schema if necessary: 'public'\n",
+                                      "worksheet Sheet1", "log Creating schema if necessary: 'public'\n",
+                                      "worksheet Sheet2", "finished"}));
+}
+
+TEST_F(ServerConversion, ModesOneTwoThreeAgainstAnExistingTable) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 3), numbered_sheet("Sheet2", 2)});
+  struct expectation {
+    int mode;
+    long long rows, old_rows;
+  };
+  for (const expectation& e : {expectation{1, 3, 0}, expectation{2, 5, 5}, expectation{3, 8, 5}}) {
+    SCOPED_TRACE(e.mode);
+    existing_destination();
+    tamarind_convertor& c = connected(e.mode);
+    convert(c);
+    EXPECT_EQ(presenter.reports().size(), presenter_reports_before);
+    EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), e.rows);
+    EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1 WHERE name LIKE 'old%'"), e.old_rows);
+    EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet2"), 2);
+    EXPECT_TRUE(table_exists(db, "public.keep_me"));
+    EXPECT_EQ(c.get_sheets_done(), 2);  // a skipped worksheet counts as done
+    new_run();
+    exec("postgres", "DROP DATABASE " + db + " WITH (FORCE)");
+  }
+}
+
+TEST_F(ServerConversion, SchemaNamesAndAFailingWorksheetThatDoesNotStopTheNext) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sales.Q1", 2), numbered_sheet("pg_x.data", 2), numbered_sheet("Zed", 1)});
+  tamarind_convertor& c = connected(0);
+  convert(c);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM sales.q1"), 2);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.zed"), 1);
+  const auto reports = presenter.reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].rfind("pg_x.data: ", 0), 0u) << reports[0];
+  EXPECT_TRUE(contains(frame.events(), "log Creating schema if necessary: 'Sales'\n"));
+  EXPECT_EQ(c.get_sheets_done(), 3);
+  EXPECT_EQ(c.get_progress(), 100);
+}
+
+TEST_F(ServerConversion, RefusedRecordsAreReportedWithTheirNumbersAndEveryOtherRowLands) {
+  TAMARIND_REQUIRE_SERVER();
+  sheet_data sheet = numbered_sheet("Sheet1", 3000);
+  sheet.rows[3][1] = std::string("three");     // record 3
+  sheet.rows[1500][1] = std::string("n/a");    // record 1500
+  write_workbook(book, {sheet, numbered_sheet("Sheet2", 2)});
+  existing_destination("integer");
+  exec(db, "TRUNCATE public.sheet1");
+  tamarind_convertor& c = connected(3);
+  convert(c);
+  const auto reports = presenter.reports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].rfind("Sheet1, record #3: ", 0), 0u) << reports[0];
+  EXPECT_EQ(reports[1].rfind("Sheet1, record #1500: ", 0), 0u) << reports[1];
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 2998);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet2"), 2);
+  EXPECT_EQ(handler->reported().level0, 2u);
+}
+
+TEST_F(ServerConversion, AnUnreadableWorkbookLeavesTheDestinationAlone) {
+  TAMARIND_REQUIRE_SERVER();
+  write_bytes(book, std::string("PK\x03\x04", 4) + std::string(200, 'x'));
+  existing_destination();
+  tamarind_convertor& c = connected(0);
+  convert(c);
+  EXPECT_EQ(presenter.reports().size(), 1u);
+  EXPECT_TRUE(database_exists(db));
+  EXPECT_TRUE(table_exists(db, "public.keep_me"));
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
+}
+
+TEST_F(ServerConversion, MissingWorksheetsAreReportedAndNoMatchConvertsNothing) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 3), numbered_sheet("Sheet2", 2)});
+  existing_destination();
+  {
+    tamarind_convertor& c = connected(0);
+    try {
+      c.select_worksheets({L"Nope", L"Gone"});
+      FAIL() << "a selection matching nothing was taken";
+    } catch (const tk_exception& e) {
+      EXPECT_EQ(std::string(e.what()), "None of the selected worksheets exists in the workbook.");
+      EXPECT_EQ(e.level(), 0);
+    }
+    EXPECT_EQ(frame.events(), std::vector<std::string>{"not found Nope Gone"});
+    EXPECT_EQ(handler->reported().level0, 2u);
+    // Run anyway: the run itself refuses and touches nothing.
+    convert(c);
+    ASSERT_EQ(presenter.reports().size(), 1u);
+    EXPECT_EQ(presenter.reports()[0], "None of the selected worksheets exists in the workbook.");
+    EXPECT_TRUE(table_exists(db, "public.keep_me"));
+    EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
+  }
+  new_run();
+  tamarind_convertor& c = connected(1);
+  ASSERT_TRUE(c.select_worksheets({L"Sheet2", L"Nope"}));
+  EXPECT_EQ(frame.events().back(), "not found Nope");
+  convert(c);
+  EXPECT_EQ(presenter.reports().size(), presenter_reports_before);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet2"), 2);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);  // not selected
+}
+
+TEST_F(ServerConversion, TwoWorksheetsForOneTable) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Data", 3), numbered_sheet("public.Data", 2, 100)});
+  {
+    tamarind_convertor& c = connected(0);
+    convert(c);
+    ASSERT_EQ(presenter.reports().size(), 1u);
+    EXPECT_EQ(presenter.reports()[0],
+              "public.Data: Table 'public.Data' was already written by this conversion");
+    EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.data"), 3);
+  }
+  new_run();
+  tamarind_convertor& c = connected(3);
+  convert(c);
+  EXPECT_EQ(presenter.reports().size(), presenter_reports_before);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.data"), 3 + 3 + 2);
+}
+
+TEST_F(ServerConversion, ModeZeroIntoATableThatAlreadyExistsIsAWorksheetError) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 3), numbered_sheet("Sheet2", 2)});
+  existing_destination();
+  tamarind_convertor& c = connected(0);
+  c.run();  // no check_dest: the database stays, its table is not written over
+  ASSERT_EQ(presenter.reports().size(), 1u);
+  EXPECT_EQ(presenter.reports()[0], "Sheet1: Table 'public.Sheet1' already exists");
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet2"), 2);
+}
+
+TEST_F(ServerConversion, ProgressIsReadFromAnotherThreadDuringTheRun) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("A", 4000), numbered_sheet("B", 4000), numbered_sheet("C", 4000),
+                        numbered_sheet("D", 4000)});
+  tamarind_convertor& c = connected(0, true, tmd_front_end::wizard);
+  ASSERT_TRUE(c.select_worksheets({L"A", L"B", L"C", L"D"}));
+  c.check_dest();
+  std::thread worker([&] { c.run(); });
+  int last = 0;
+  bool saw_sheet = false, saw_records = false, monotonic = true;
+  while (!c.is_finished()) {
+    const int p = c.get_progress();
+    monotonic = monotonic && p >= last && p <= 100;
+    last = p;
+    saw_sheet = saw_sheet || !c.get_cur_sheet().empty();
+    saw_records = saw_records || c.get_rec_count() > 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  worker.join();
+  EXPECT_TRUE(monotonic);
+  EXPECT_TRUE(saw_sheet);
+  EXPECT_TRUE(saw_records);
+  EXPECT_EQ(c.get_progress(), 100);
+  EXPECT_EQ(frame.timer_starts, 1);
+  EXPECT_EQ(frame.finish_pages, 1);
+  EXPECT_TRUE(presenter.reports().empty());
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.d"), 4000);
+}
+
+TEST_F(ServerConversion, AStopEndsTheRunAndKeepsTheRowsSent) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("A", 50000), numbered_sheet("B", 10)});
+  {
+    // Before the run: nothing on the server is touched.
+    tamarind_convertor& c = connected(0);
+    c.request_stop();
+    convert(c);
+    EXPECT_FALSE(database_exists(db));
+  }
+  new_run();
+  tamarind_convertor& c = connected(0);
+  c.check_dest();
+  std::thread worker([&] { c.run(); });
+  while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  c.request_stop();
+  worker.join();
+  ASSERT_TRUE(c.is_finished());
+  EXPECT_TRUE(presenter.reports().empty());
+  const long long sent = c.get_rec_count();
+  EXPECT_GE(sent, 500);
+  EXPECT_LT(sent, 50000);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.a"), sent);
+  EXPECT_FALSE(table_exists(db, "public.b"));
+}
