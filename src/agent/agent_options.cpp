@@ -1,0 +1,175 @@
+#include "agent/agent_options.h"
+
+#include <charconv>
+#include <vector>
+
+#include "agent/agent_main.h"
+#include "agent/agent_messages.h"
+#include "agent/ansi_cmd_line.h"
+#include "agent/tab_file.h"
+#include "converter/error_handler.h"
+#include "converter/tamarind_convertor.h"
+#include "tk/tk_logger.h"
+#include "tk/tk_string.h"
+
+namespace {
+
+const cmd_option option_table[] = {
+    {opt_csv_delim, "--csv_delim="}, {opt_dest, "--dest="},     {opt_extr_fn, "--extr_fn"},
+    {opt_from_csv, "--from_csv"},    {opt_help, "--help"},      {opt_logfile, "--logfile="},
+    {opt_host, "--host="},           {opt_mode, "--mode="},     {opt_no_refine, "--no_refine"},
+    {opt_pgport, "--pgport="},       {opt_profile, "--profile="}, {opt_pswd, "--pswd="},
+    {opt_silent, "--silent"},        {opt_src, "--src="},       {opt_tab_file, "--tab_file="},
+    {opt_tab_name, "--tab_name="},   {opt_user, "--user="},     {-1, ""},
+};
+
+constexpr char password_option[] = "--pswd=";
+
+/// What the options gave that is not kept in the converter itself.
+struct parsed_options {
+  std::string host;
+  std::string user;
+  std::string password;
+  std::string port_text = "5432";
+  bool mode_given = false;
+  bool profile_loaded = false;
+  std::vector<std::wstring> tab_list;
+};
+
+void log_arguments(int argc, char** argv) {
+  for (int i = 0; i < argc; ++i) {
+    std::string argument = argv[i] ? argv[i] : "";
+    // A password never reaches a log.
+    if (argument.compare(0, sizeof password_option - 1, password_option) == 0)
+      argument = std::string(password_option) + "***";
+    tk_log(1, "parameter #%d: %s", i, argument);
+  }
+}
+
+void apply_mode(tamarind_convertor& converter, const std::string& value, parsed_options& options) {
+  long number = 0;
+  std::from_chars(value.data(), value.data() + value.size(), number);
+  tk_log(2, "\tgot mode %d", number);
+  if (!is_valid_mode_text(value)) fatal_console_exit(agent_messages[agent_msg_invalid_mode]);
+  tk_log(1, "udb_converter::set_mode(%d)", number);
+  converter.set_mode(static_cast<int>(number));
+  options.mode_given = true;
+}
+
+void apply_profile(tamarind_convertor& converter, const std::string& value, parsed_options& options) {
+  tk_log(1, "parse_cmd_line - got profile %s", value);
+  // The worksheets are listed once, after the last option, on the final source.
+  options.profile_loaded = converter.load_profile_file(tk_utf8_to_unicode(value), false);
+  // A profile that does not load would leave a mix of its settings and the defaults (mode 0
+  // among them, which drops the destination): refused before anything is touched.
+  if (!options.profile_loaded) fatal_console_exit(tk_format(agent_msg_profile_not_loaded, value));
+}
+
+void apply_option(ansi_cmd_line& line, parsed_options& options) {
+  const std::string& value = line.get_value();
+  switch (line.get_id()) {
+    case opt_dest:
+      tamarind_convertor::instance().set_dest(tk_utf8_to_unicode(value));
+      tk_log(2, "\tgot dest %s", value);
+      break;
+    case opt_extr_fn:
+      tamarind_convertor::instance().set_x_fnames(true);
+      tk_log(2, "\textract fld.names from 1st row");
+      break;
+    case opt_help:
+      fatal_console_exit(agent_usage_text());
+    case opt_logfile:
+      tk_log(1, "parse_cmd_line - got logfile %s", value);
+      tamarind_convertor::instance().set_logfile(value);
+      break;
+    case opt_host:
+      options.host = value;
+      break;
+    case opt_mode:
+      apply_mode(tamarind_convertor::instance(), value, options);
+      break;
+    case opt_no_refine:
+      tamarind_convertor::instance().set_refine_types(false);
+      tk_log(2, "\tdo not refine types mapping");
+      break;
+    case opt_pgport:
+      options.port_text = value;
+      break;
+    case opt_profile:
+      apply_profile(tamarind_convertor::instance(), value, options);
+      break;
+    case opt_pswd:
+      options.password = value;
+      break;
+    case opt_silent:
+      tamarind_convertor::instance().set_silent(true);
+      error_handler::instance().set_quiet(true);
+      tk_log(1, "parse_cmd_line - silent mode is ON");
+      break;
+    case opt_src:
+      tamarind_convertor::instance().set_src(tk_utf8_to_unicode(value));
+      tk_log(2, "\tgot src %s", value);
+      break;
+    case opt_tab_file:
+      options.tab_list = process_tab_file(value);
+      tk_log(2, "\tgot tab_file %s", value);
+      break;
+    case opt_tab_name:
+      tamarind_convertor::instance().set_tab_name(tk_utf8_to_unicode(value));
+      tk_log(2, "\tgot tab_name %s", value);
+      break;
+    case opt_user:
+      options.user = value;
+      break;
+    default:  // "--csv_delim=", "--from_csv" and positional arguments change nothing here
+      break;
+  }
+}
+
+void check_required(tamarind_convertor& converter, const parsed_options& options) {
+  if (converter.get_src().empty()) fatal_console_exit(agent_messages[agent_msg_no_src]);
+  if (converter.get_dest().empty()) fatal_console_exit(agent_messages[agent_msg_no_dest]);
+  if (converter.get_from_xls()) return;
+  if (converter.get_tab_name().empty()) fatal_console_exit(agent_messages[agent_msg_no_tab_name]);
+  // Nothing in the agent sets the delimiter to "unset" (-1); kept for a profile that might.
+  if (converter.get_n_comma() == -1) fatal_console_exit(agent_messages[agent_msg_no_csv_delim]);
+  if (!options.mode_given) {
+    tk_log(1, "udb_converter::set_mode(%d)", 1);
+    converter.set_mode(1);
+  }
+}
+
+}  // namespace
+
+bool is_valid_mode_text(const std::string& text) { return text.size() == 1 && text[0] >= '0' && text[0] <= '3'; }
+
+int port_from_text(const std::string& text) {
+  const long port = pgs_converter_impl::parse_port(tk_utf8_to_unicode(text));
+  return port >= 1 && port <= 65535 ? static_cast<int>(port) : 0;
+}
+
+bool parse_cmd_line(int argc, char** argv) {
+  tk_log(2, "parse_cmd_line");
+  log_arguments(argc, argv);
+  parsed_options options;
+
+  ansi_cmd_line line(argc, argv, option_table);
+  for (; line.has_more(); line.next()) apply_option(line, options);
+  if (!line.get_positionals().empty()) return false;
+
+  tamarind_convertor& converter = tamarind_convertor::instance();
+  check_required(converter, options);
+
+  // With a profile the connection settings are the profile's; the options are read, not applied.
+  if (!options.profile_loaded) {
+    const int port = port_from_text(options.port_text);
+    if (port == 0) fatal_console_exit(agent_msg_invalid_port);
+    converter.set_connection_params(options.host.c_str(), options.user.c_str(), options.password.c_str(), port);
+  }
+
+  // The source is listed and the selection applied before any connection is made, so a source
+  // or a selection that fails leaves the server untouched.
+  const std::vector<std::wstring> names = options.profile_loaded ? converter.get_sel_tables() : options.tab_list;
+  if (!converter.select_worksheets(names)) throw tk_exception(agent_msg_not_a_workbook, tk_level_error);
+  return true;
+}

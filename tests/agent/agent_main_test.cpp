@@ -1,0 +1,194 @@
+// agent_main in process: what each kind of command line prints, where, and the status it ends with.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "agent_test_support.h"
+
+namespace {
+
+using agent_test::run_agent;
+
+constexpr int refused = 255;
+
+std::string fixture_xls() { return std::string(TAMARIND_SOURCE_DIR) + "/tests/fixtures/xls/basic.xls"; }
+
+/// Options that would reach a server if nothing stopped them before: nothing listens on the port,
+/// so an attempt would show as a connection error.
+std::vector<std::string> with_dead_server(std::vector<std::string> args) {
+  args.push_back("--host=127.0.0.1");
+  args.push_back("--pgport=" + std::to_string(agent_test::unused_port()));
+  return args;
+}
+
+bool starts_with(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
+
+TEST(AgentMainUsage, NoArgumentsHelpAndPositionalsPrintTheUsage) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--help"}, {"--helpme"}, {"--src=a", "--dest=b", "--help", "--src=c"}, {"foo"},
+        {"--src=a", "--dest"}, std::vector<std::string>(25, "p"), {"--help", "--silent"}}) {
+    const auto r = run_agent(args);
+    EXPECT_EQ(r.status, refused);
+    EXPECT_TRUE(starts_with(r.err, "corvel v1.0, ")) << r.err;
+    EXPECT_NE(r.err.find("\nUsage: corvel OPTIONS\n"), std::string::npos);
+    EXPECT_EQ(r.err.find("Internal error"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+  }
+  // "--silent" before "--help" silences the usage, not the status.
+  const auto quiet = run_agent({"--silent", "--help"});
+  EXPECT_EQ(quiet.status, refused);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+}
+
+TEST(AgentMainChecks, RequiredOptionsInOrder) {
+  auto r = run_agent({"--dest=x"});
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.err, "You should enter data source name\n");
+  r = run_agent({"--mode=1"});
+  EXPECT_EQ(r.err, "You should enter data source name\n");  // the source is checked first
+  r = run_agent({"--src=" + fixture_xls()});
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.err, "You should enter destination PostgreSQL database name\n");
+  // Ignored options change nothing.
+  r = run_agent({"--csv_delim=;", "--from_csv", "--src=" + fixture_xls()});
+  EXPECT_EQ(r.err, "You should enter destination PostgreSQL database name\n");
+}
+
+TEST(AgentMainChecks, BadModeAndPortAreRefusedBeforeAnyWork) {
+  for (const char* mode : {"4", "02", "x", "-1", "+1", " 1", ""}) {
+    const auto r = run_agent(with_dead_server({"--src=" + fixture_xls(), "--dest=x", std::string("--mode=") + mode}));
+    EXPECT_EQ(r.status, refused) << mode;
+    EXPECT_EQ(r.err, "Invalid merge/overwrite mode\n") << mode;
+    EXPECT_EQ(r.out, "");
+  }
+  for (const char* port : {"abc", "0", "70000", ""}) {
+    const auto r = run_agent({"--src=" + fixture_xls(), "--dest=x", std::string("--pgport=") + port});
+    EXPECT_EQ(r.status, refused) << port;
+    EXPECT_EQ(r.err, "Invalid port number\n") << port;
+  }
+  // A failing option is not silenced by a later "--silent"; an earlier one silences it.
+  auto r = run_agent({"--src=a", "--dest=b", "--mode=9", "--silent"});
+  EXPECT_EQ(r.err, "Invalid merge/overwrite mode\n");
+  r = run_agent({"--silent", "--src=a", "--dest=b", "--mode=9"});
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(AgentMainChecks, TableListFileRefusals) {
+  agent_test::scratch_dir dir;
+  const std::string missing = "Table names file does not exist.\nPlease verify the correct path/name was given.\n";
+  for (const std::string& list : {(dir.path() / "none.txt").string(), dir.path().string()}) {
+    const auto r = run_agent(with_dead_server({"--src=" + fixture_xls(), "--dest=x", "--tab_file=" + list}));
+    EXPECT_EQ(r.status, refused);
+    EXPECT_EQ(r.err, missing);
+  }
+  const auto r = run_agent(with_dead_server({"--src=" + fixture_xls(), "--dest=x", "--tab_file=/dev/zero"}));
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.err, "Table names file has a line longer than 254 bytes (line 1).\n");
+}
+
+TEST(AgentMainSource, SourcesThatAreNoWorkbookAreRefusedBeforeConnecting) {
+  agent_test::scratch_dir dir;
+  const std::string tiny = dir.write("tiny.xlsx", "12345");
+  const std::string text = dir.write("text.xlsx", std::string(100, 'a'));
+  struct probe {
+    std::string src;
+    std::string message;
+  };
+  for (const probe& p : {probe{text, "Source file doesn't comply with MS Excel format"},
+                         probe{tiny, "File '" + tiny + "' does not comply with MS Access format."},
+                         probe{(dir.path() / "missing.xlsx").string(), ""}, probe{dir.path().string(), ""}}) {
+    const auto r = run_agent(with_dead_server({"--src=" + p.src, "--dest=x"}));
+    EXPECT_EQ(r.status, refused) << p.src;
+    EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;
+    if (!p.message.empty()) {
+      EXPECT_EQ(r.out, "Error:\n" + p.message + "\n");
+    }
+    EXPECT_EQ(r.out.find("connect"), std::string::npos) << r.out;
+  }
+}
+
+TEST(AgentMainSource, SelectionMatchingNothingFailsBeforeConnecting) {
+  agent_test::scratch_dir dir;
+  const std::string list = dir.write("list.txt", "Nope\r\nAlso missing\r\n");
+  const auto r = run_agent(with_dead_server({"--src=" + agent_test::sample_workbook(), "--dest=x", "--tab_file=" + list}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Worksheet Nope not found\nWorksheet Also missing not found\n");
+  EXPECT_EQ(r.out, "Error:\nNone of the selected worksheets exists in the workbook.\n");
+}
+
+TEST(AgentMainConnection, RefusedConnectionIsReportedWithStatusOneAndNoPassword) {
+  const auto r = run_agent(with_dead_server(
+      {"--src=" + agent_test::sample_workbook(), "--dest=x", "--user=someone", "--pswd=Secr3t pass'word"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;
+  EXPECT_EQ(r.out.find('\n', 7), r.out.size() - 1) << "the message is one line: " << r.out;
+  EXPECT_EQ((r.out + r.err).find("Secr3t"), std::string::npos);
+  EXPECT_EQ(r.err, "");
+  // Silent: nothing at all, the status stays.
+  const auto quiet = run_agent(with_dead_server({"--src=" + agent_test::sample_workbook(), "--dest=x", "--silent"}));
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+}
+
+TEST(AgentMainLogFile, UnusableLogFileIsRefused) {
+  agent_test::scratch_dir dir;
+  const auto r = run_agent(with_dead_server(
+      {"--src=" + fixture_xls(), "--dest=x", "--logfile=" + (dir.path() / "no" / "such" / "x.log").string()}));
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.out, "Error:\nLogfile path does not exist. Please verify the correct path was given.\n");
+  // A folder is no log file.
+  const auto folder = run_agent(with_dead_server({"--src=" + fixture_xls(), "--dest=x", "--logfile=" + dir.path().string()}));
+  EXPECT_EQ(folder.status, refused);
+  EXPECT_TRUE(starts_with(folder.out, "Error:\n")) << folder.out;
+}
+
+TEST(AgentMainProfile, ProfileRefusals) {
+  agent_test::scratch_dir dir;
+  const std::string src = agent_test::sample_workbook();
+  // A missing profile: reported, refused.
+  auto r = run_agent(with_dead_server({"--dest=x", "--profile=" + (dir.path() / "none.tmd").string()}));
+  EXPECT_EQ(r.status, refused);
+  EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;
+  // A folder is no profile, and reading one must not hang.
+  r = run_agent(with_dead_server({"--dest=x", "--profile=" + dir.path().string()}));
+  EXPECT_EQ(r.status, refused);
+  EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;
+
+  // A key before any section: the profile does not load. Its path is shown as it is, even with
+  // conversion characters in it.
+  const std::string odd = dir.write("odd%s%n.tmd", "src=" + src + "\r\n[Generic settings]\r\ndest=x\r\n");
+  r = run_agent(with_dead_server({"--profile=" + odd}));
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.err, "Cannot load profile " + odd + "\n");
+
+  const std::string bad_mode = dir.write("mode.tmd", "[Generic settings]\r\nsrc=" + src + "\r\ndest=x\r\nmode=9\r\n");
+  r = run_agent(with_dead_server({"--profile=" + bad_mode}));
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.out, "Error:\nInvalid merge/overwrite mode\n");
+
+  const std::string bad_port =
+      dir.write("port.tmd", "[Generic settings]\r\nsrc=" + src + "\r\ndest=x\r\n[pgs settings]\r\nport=abc\r\n");
+  r = run_agent({"--profile=" + bad_port});
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.out, "Error:\nInvalid port number\n");
+}
+
+TEST(AgentMainProfile, ProfileSelectionWinsOverTheTableList) {
+  agent_test::scratch_dir dir;
+  const std::string list = dir.write("list.txt", "Orders\n");
+  const int port = agent_test::unused_port();
+  const std::string profile =
+      dir.write("p.tmd", "[Generic settings]\r\nsrc=" + agent_test::sample_workbook() +
+                             "\r\ndest=x\r\n[pgs settings]\r\nhost=127.0.0.1\r\nport=" + std::to_string(port) +
+                             "\r\n[Selected Tables]\r\nNope\r\n");
+  // The profile's selection (a missing sheet) is used, not the list; its port is used too, so
+  // "--pgport=abc" is read but not applied.
+  const auto r = run_agent({"--profile=" + profile, "--tab_file=" + list, "--pgport=abc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Worksheet Nope not found\n");
+  EXPECT_EQ(r.out, "Error:\nNone of the selected worksheets exists in the workbook.\n");
+}
+
+}  // namespace
