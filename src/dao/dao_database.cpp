@@ -3,6 +3,7 @@
 #include "dao/dao_exception.h"
 #include "dao/dao_record.h"
 #include "dao/dao_recordset.h"
+#include "dao/dao_table_builder.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
 
@@ -167,8 +168,8 @@ bool dao_database::delete_tab(const std::wstring& table_name) {
   return udb_database::delete_tab(table_name);
 }
 
-std::unique_ptr<udb_recordset> dao_database::create_table(const std::wstring& table_name, const udb_schema&,
-                                                          const udb_indexes&) {
+std::unique_ptr<udb_recordset> dao_database::create_table(const std::wstring& table_name, const udb_schema& fields,
+                                                          const udb_indexes& index_list) {
   tk_log(2, "dao_database::create_table (%s)", table_name);
   if (flags & dao_mode_read_only) TK_ASSERT_SITE("dao_db", 150);
   if (is_table_exist(table_name)) {
@@ -177,8 +178,7 @@ std::unique_ptr<udb_recordset> dao_database::create_table(const std::wstring& ta
   }
   ole_com_ptr<wb_tabledef> table =
       dao_non_null(dao_call([&] { return database->create_tabledef(table_name, 0, L"", L""); }));
-  // The columns and indexes of the field and index lists are added here by the table builder,
-  // which comes with row writing; until then the table is appended as created.
+  dao_build_table(table.get(), fields, index_list);
   tk_log(1, "Right before Append");
   dao_call([&] { tabledefs->append(table.get()); });
   tables.push_back(table_name);

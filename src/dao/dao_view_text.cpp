@@ -1,4 +1,5 @@
 #include "dao/dao_database.h"
+#include "dao/dao_query_rewriter.h"
 
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
@@ -46,36 +47,9 @@ const word_pair word_pairs[] = {
     {L"ucase", L"upper", dao_word_rule::function_name},
 };
 
-/// True when every ')' closes an open '(' and none stays open; quoted texts and [names] do not count.
-bool parentheses_balance(const std::wstring& text) {
-  long depth = 0;
-  wchar_t quote = 0;
-  for (wchar_t c : text) {
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == L'\'' || c == L'"') {
-      quote = c;
-    } else if (c == L'[') {
-      quote = L']';
-    } else if (c == L'(') {
-      ++depth;
-    } else if (c == L')') {
-      if (--depth < 0) return false;
-    }
-  }
-  return depth == 0;
-}
-
-/// Parses the rewritten text as a SELECT and rebuilds it in ANSI form. The query rewriter plugs in
-/// here; until it does, a text that can be parsed passes unchanged.
-bool parse_view(const std::wstring& text, std::wstring& result) {
-  if (!parentheses_balance(text)) {
-    tk_log(2, "Query rejected: unbalanced parentheses");
-    return false;
-  }
-  result = text;
-  return true;
-}
+/// Parses the rewritten text as a SELECT and rebuilds it in ANSI form; a text that does not parse
+/// (an unbalanced parenthesis among them) leaves the view out.
+bool parse_view(const std::wstring& text, std::wstring& result) { return dao_rewrite_query(text, result); }
 
 }  // namespace
 

@@ -105,8 +105,8 @@ TEST(DaoDatabase, ViewsAreRewritten) {
   auto db = src.open(1);  // workbook mode: views are read, foreign keys are not
   ASSERT_EQ(4u, db->views.size());
   EXPECT_EQ(L"SELECT if([a]!=1, upper([b]), ifnull([c],0)) FROM [T].[x]", db->views[L"v1"]);
-  EXPECT_EQ(L"SELECT ascii(x), lenient FROM t ORDER BY x ASC", db->views[L"v2"]);
-  EXPECT_EQ(L"SELECT my_len(a), length (b), length(c) FROM t", db->views[L"v3"]);
+  EXPECT_EQ(L"SELECT ascii(x),lenient FROM t ORDER BY x ASC", db->views[L"v2"]);
+  EXPECT_EQ(L"SELECT my_len(a),length (b),length(c) FROM t", db->views[L"v3"]);
   EXPECT_EQ(L"SELECT * FROM t WHERE a like 'x%'", db->views[L"v4"]);
 }
 

@@ -7,6 +7,7 @@
 #include "workbook/engine/wb_engine_support.h"
 #include "workbook/engine/wb_select.h"
 #include "workbook/wb_sheet_model.h"
+#include "workbook/sql/wb_sql_query.h"
 
 namespace {
 
@@ -297,6 +298,24 @@ class workbook_recordset final : public wb_recordset {
   ole_com_ptr<wb_fields> fields_;
 };
 
+class sql_rows_source final : public row_source {
+ public:
+  explicit sql_rows_source(std::unique_ptr<wb_sql_rows> rows) : rows_(std::move(rows)) {}
+  const std::vector<wb_column>& columns() const override { return rows_->columns(); }
+  void restart() override { rows_->restart(); }
+  bool read(std::vector<ole_variant>& row) override { return rows_->read(row); }
+ private:
+  std::unique_ptr<wb_sql_rows> rows_;
+};
+
+wb_sql_workbook sql_workbook(const state_ptr& db) {
+  wb_sql_workbook w;
+  w.reader = db->reader.get();
+  for (const auto& t : db->tables) w.tables.push_back({t->engine_name, t->index});
+  w.layout = [db](std::size_t sheet) -> const wb_sheet_layout& { return db->layout(*db->tables.at(sheet)); };
+  return w;
+}
+
 class workbook_querydef final : public wb_querydef {
  public:
   workbook_querydef(state_ptr db, std::wstring name, std::wstring sql)
@@ -318,7 +337,7 @@ class workbook_querydef final : public wb_querydef {
   std::unique_ptr<row_source> source() {
     db_->check_open();
     const auto select = wb_parse_select(sql_);
-    if (!select) throw wb_not_supported();
+    if (!select) return std::make_unique<sql_rows_source>(wb_open_sql_rows(sql_workbook(db_), sql_));
     auto table = db_->find(select->table);
     if (!table)
       throw wb_error(wb_err_no_such_sheet, "No worksheet named '" + wb_narrow(select->table) + "' in the workbook.");
