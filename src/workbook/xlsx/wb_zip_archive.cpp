@@ -21,7 +21,6 @@ wb_zip_archive::~wb_zip_archive() {
 
 std::optional<zip_uint64_t> wb_zip_archive::find(std::string_view name) const {
   const std::string n(name);
-  std::lock_guard hold(mutex_);
   zip_int64_t i = zip_name_locate(zip_, n.c_str(), ZIP_FL_ENC_GUESS);
   if (i < 0) i = zip_name_locate(zip_, n.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_GUESS);
   if (i < 0) return std::nullopt;
@@ -31,7 +30,6 @@ std::optional<zip_uint64_t> wb_zip_archive::find(std::string_view name) const {
 wb_zip_part_stream::wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64_t index,
                                        std::uint64_t max_bytes)
     : archive_(archive) {
-  std::lock_guard hold(archive.lock());
   zip_stat_t st;
   zip_stat_init(&st);
   if (zip_stat_index(archive.handle(), index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
@@ -54,20 +52,14 @@ wb_zip_part_stream::wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64
 }
 
 wb_zip_part_stream::~wb_zip_part_stream() {
-  if (!file_) return;
-  std::lock_guard hold(archive_.lock());
-  zip_fclose(file_);
+  if (file_) zip_fclose(file_);
 }
 
 std::size_t wb_zip_part_stream::read(char* buffer, std::size_t size) {
   // Ask for one byte past the declared size so a part that inflates to more is caught.
   const std::uint64_t left = declared_ - read_ + 1;
   if (size > left) size = static_cast<std::size_t>(left);
-  zip_int64_t n;
-  {
-    std::lock_guard hold(archive_.lock());
-    n = zip_fread(file_, buffer, size);
-  }
+  const zip_int64_t n = zip_fread(file_, buffer, size);
   if (n < 0)
     throw wb_unreadable(archive_.path(), "part '" + name_ + "' is damaged (" + zip_file_strerror(file_) + ")");
   read_ += static_cast<std::uint64_t>(n);

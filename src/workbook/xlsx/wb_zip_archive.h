@@ -3,7 +3,6 @@
 #include <zip.h>
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,15 +19,10 @@ class wb_zip_archive {
   std::optional<zip_uint64_t> find(std::string_view name) const;
   const std::string& path() const { return path_; }
   zip_t* handle() const { return zip_; }
-  /// Held around every use of the handle: parts of one archive may be read from several threads
-  /// (a sheet decoded ahead on a worker while another part is opened), and the handle is not
-  /// safe for that.
-  std::mutex& lock() const { return mutex_; }
 
  private:
   std::string path_;
   zip_t* zip_ = nullptr;
-  mutable std::mutex mutex_;
 };
 
 /// Streams one part's inflated bytes; every read checks the declared size, the part cap and the
