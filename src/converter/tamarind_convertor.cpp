@@ -5,15 +5,32 @@
 
 #include "converter/error_handler.h"
 #include "converter/frame_services.h"
+#include "dao/dao_exception.h"
 #include "platform/key_store.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 #include "udb/udb_profile.h"
 
+namespace {
+
+/// A source's foreign keys that cannot be read: told to the user at level 0, with the source's
+/// name as context; opening the source goes on.
+void report_fkey_error(const dao_exception& error, const std::wstring& source_name) {
+  error_handler* handler = error_handler::instance_ptr();
+  if (!handler) return;
+  handler->set_context(source_name);
+  handler->handle(error, false);
+  // Later reports of the run must not carry the source's name.
+  handler->set_context(std::wstring());
+}
+
+}  // namespace
+
 tamarind_convertor::tamarind_convertor(tmd_front_end front_end)
     : reg_key(registry_path), m_front_end(front_end) {
   tab_name.clear();
   tk_log(2, "tamarind_convertor::ctor");
+  m_previous_fkey_reporter = dao_set_fkey_error_reporter(report_fkey_error);
   if (m_front_end == tmd_front_end::wizard) {
     serialize(false);
   } else {
@@ -42,6 +59,7 @@ tamarind_convertor::~tamarind_convertor() {
     }
   }
   reg_key.close();
+  dao_set_fkey_error_reporter(std::move(m_previous_fkey_reporter));
 }
 
 bool tamarind_convertor::test_connection() { return test_query(); }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dao/dao_database.h"
 #include "dao/xls_reader.h"
 #include "pgs/pgs_converter_impl.h"
 #include "tk/tk_reg_key.h"
@@ -160,4 +161,5 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   bool m_blocking = false;
   /// Tables written by this run, as the server names them ("schema.table").
   std::set<std::string> m_written_tables;
+  dao_fkey_error_reporter m_previous_fkey_reporter;
 };

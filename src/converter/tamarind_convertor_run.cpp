@@ -39,6 +39,10 @@ namespace {
 
 error_handler& handler() { return error_handler::instance(); }
 
+/// The destination's open flag for a table that exists already: its rows are kept and the
+/// worksheet's columns are paired with its columns by name.
+constexpr int merge_open_flags = 8;
+
 }  // namespace
 
 void tamarind_convertor::request_stop() {
@@ -188,7 +192,8 @@ void tamarind_convertor::convert_worksheet(pgs_database& destination, dao_databa
   // Names as the server holds them, made by the same function that creates the tables.
   const std::string written_key = engine.object_name(schema_name) + "." + engine.object_name(table);
   const bool written_before = m_written_tables.count(written_key) != 0;
-  if (destination.is_table_exist(table_name)) {
+  const bool exists = destination.is_table_exist(table_name);
+  if (exists) {
     if (written_before && mode != 3)
       throw tk_exception("Table '%s' was already written by this conversion", table_name, tk_level_recoverable);
     if (mode == 2) return;
@@ -202,7 +207,12 @@ void tamarind_convertor::convert_worksheet(pgs_database& destination, dao_databa
   std::unique_ptr<udb_recordset> target;
   {
     tmd_blocking_section section(*this);
-    target = destination.create_table(table_name, source->schema, udb_indexes());
+    // Merging opens the existing table whatever flags the database was opened with: a database
+    // this run created has only the create flags, yet may hold a table an earlier worksheet made.
+    if (exists && mode == 3)
+      target = destination.get_table(table_name, merge_open_flags);
+    else
+      target = destination.create_table(table_name, source->schema, udb_indexes());
   }
   m_written_tables.insert(written_key);
   try {

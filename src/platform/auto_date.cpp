@@ -94,15 +94,19 @@ std::optional<double> workbook_serial_to_date(double serial, bool date1904)
 {
     if (!std::isfinite(serial) || serial < 0) return std::nullopt;
     double result = serial;
-    if (date1904) {
+    if (serial < 1.0) {
+        // A time of day alone, in either system: the fraction of the zero date.
+    } else if (date1904) {
         result = serial + 1462.0;  // 1904-01-01
-    } else if (serial >= 1.0 && serial < 60.0) {
+    } else if (serial < 60.0) {
         result = serial + 1.0;  // before the day that never was, the counts differ by one
-    } else if (serial >= 60.0 && serial < 61.0) {
+    } else if (serial < 61.0) {
         return std::nullopt;
     }
-    if (result >= date_serial_end) return std::nullopt;
-    return result;
+    // Snapped to the millisecond first, so a value a hair before the end of 9999-12-31 is no date.
+    const double ms = std::round(result * static_cast<double>(ms_per_day));
+    if (ms >= date_serial_end * static_cast<double>(ms_per_day)) return std::nullopt;
+    return ms / static_cast<double>(ms_per_day);
 }
 
 }  // namespace platform

@@ -22,9 +22,10 @@ bool systemtime_to_date(const SYSTEMTIME& st, double& serial);
 /// [date_serial_min, date_serial_end) and for a value that is not finite.
 bool date_to_systemtime(double serial, SYSTEMTIME& st);
 
-/// Workbook day numbers to date serials. The 1900 system counts 1900-01-01 as 1 and has a day 60 for the
-/// 1900-02-29 that never was: that day has no date (nullopt); values below 1 are a time of day alone.
-/// The 1904 system counts 1904-01-01 as 0. Negative and too large values have no date either.
+/// Workbook day numbers to date serials, snapped to the millisecond. In both systems values below 1 are
+/// a time of day alone. The 1900 system counts 1900-01-01 as 1 and has a day 60 for the 1900-02-29 that
+/// never was: that day has no date (nullopt). The 1904 system counts 1904-01-02 as 1. Negative values
+/// and values after 9999-12-31 have no date either.
 std::optional<double> workbook_serial_to_date(double serial, bool date1904);
 
 }  // namespace platform

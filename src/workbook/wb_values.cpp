@@ -39,12 +39,7 @@ std::int64_t wb_days_from_civil(int year, unsigned month, unsigned day) {
 }
 
 std::optional<double> wb_serial_date(double serial, bool date1904) {
-  if (!std::isfinite(serial) || serial < 0) return std::nullopt;
-  std::optional<double> d = serial < 1 ? std::optional<double>(serial) : platform::workbook_serial_to_date(serial, date1904);
-  if (!d) return std::nullopt;
-  const double ms = std::round(*d * ms_per_day);
-  if (ms >= (last_ole_day + 1) * ms_per_day) return std::nullopt;
-  return ms / ms_per_day;
+  return platform::workbook_serial_to_date(serial, date1904);
 }
 
 std::optional<std::int64_t> wb_exact_currency(double value) {

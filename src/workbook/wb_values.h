@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-/// A workbook serial as an OLE date, snapped to the millisecond; empty when it is no date. Below 1 it
-/// is a time of day in both date systems; the rest maps through the platform's serial rules.
+/// A workbook serial as an OLE date, snapped to the millisecond; empty when it is no date. The
+/// platform's serial rules, one for every reader of the engine.
 std::optional<double> wb_serial_date(double serial, bool date1904);
 
 /// Days since 1899-12-30 of a proleptic Gregorian date (no range check).

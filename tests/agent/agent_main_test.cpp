@@ -98,7 +98,10 @@ TEST(AgentMainSource, SourcesThatAreNoWorkbookAreRefusedBeforeConnecting) {
   };
   for (const probe& p : {probe{text, "Source file doesn't comply with MS Excel format"},
                          probe{tiny, "File '" + tiny + "' does not comply with MS Access format."},
-                         probe{(dir.path() / "missing.xlsx").string(), ""}, probe{dir.path().string(), ""}}) {
+                         // The source is first opened to read its header: a path that is no readable
+                         // file fails that open.
+                         probe{(dir.path() / "missing.xlsx").string(), "Bad path or busy with another process"},
+                         probe{dir.path().string(), "Bad path or busy with another process"}}) {
     const auto r = run_agent(with_dead_server({"--src=" + p.src, "--dest=x"}));
     EXPECT_EQ(r.status, refused) << p.src;
     EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;

@@ -236,6 +236,20 @@ TEST_F(ServerConversion, TwoWorksheetsForOneTable) {
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.data"), 3 + 3 + 2);
 }
 
+TEST_F(ServerConversion, MergingTwoWorksheetsIntoADatabaseTheRunCreates) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Data", 3), numbered_sheet("public.Data", 2, 100), numbered_sheet("Other", 1)});
+  ASSERT_FALSE(database_exists(db));
+  tamarind_convertor& c = connected(3);
+  convert(c);
+  EXPECT_TRUE(presenter.reports().empty());
+  EXPECT_EQ(handler->reported().level2, 0u);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.data"), 3 + 2);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.data WHERE qty >= 100"), 2);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.other"), 1);
+  EXPECT_EQ(c.get_sheets_done(), 3);
+}
+
 TEST_F(ServerConversion, ModeZeroIntoATableThatAlreadyExistsIsAWorksheetError) {
   TAMARIND_REQUIRE_SERVER();
   write_workbook(book, {numbered_sheet("Sheet1", 3), numbered_sheet("Sheet2", 2)});

@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include "converter_test_support.h"
+#include "dao/dao_database.h"
+#include "dao/dao_engine.h"
+#include "dao/dao_exception.h"
 #include "pgs/pgs_converter_impl.h"
 #include "tk/tk_exception.h"
 #include "udb/udb_profile.h"
@@ -237,4 +240,33 @@ TEST(pgs_converter_impl_test, the_connection_section) {
   settings.store_profile(again);
   EXPECT_EQ(again.get_value(L"pgs settings", L"password"), L"\u00e4\u20ac");
   EXPECT_EQ(again.get_value(L"pgs settings", L"port"), L"5433");
+}
+
+TEST_F(settings_test, a_sources_foreign_key_errors_reach_the_error_handler_while_the_converter_lives) {
+  const auto installed = [] {
+    dao_fkey_error_reporter current = dao_set_fkey_error_reporter(nullptr);
+    dao_set_fkey_error_reporter(current);
+    return current;
+  };
+  ASSERT_FALSE(installed());
+  conv();
+  const dao_fkey_error_reporter reporter = installed();
+  ASSERT_TRUE(reporter);
+
+  // A real engine error to hand over: a source that does not exist.
+  dao_engine engine(0);
+  ASSERT_TRUE(engine.set_version_if(3));
+  try {
+    engine.open_dao_src(wide(dir.file("missing.xlsx")), L"Excel 12.0 Xml;HDR=Yes;", 0);
+    FAIL() << "a missing source opened";
+  } catch (const dao_exception& e) {
+    ASSERT_EQ(e.level(), 0);
+    EXPECT_NO_THROW(reporter(e, L"data.mdb"));  // level 0: told, and the open goes on
+    ASSERT_EQ(presenter.reports().size(), 1u);
+    EXPECT_EQ(presenter.reports()[0].rfind("data.mdb: ", 0), 0u) << presenter.reports()[0];
+    EXPECT_EQ(handler->reported().level0, 1u);
+    EXPECT_EQ(handler->context(), "") << "a later report must not carry the source's name";
+  }
+  drop_converter();
+  EXPECT_FALSE(installed()) << "the converter takes its reporter with it";
 }

@@ -109,7 +109,8 @@ TEST_F(E2eRefusal, SourcesThatAreNoWorkbook) {
   };
   for (const probe& p : {probe{text, "Error:\nSource file doesn't comply with MS Excel format\n"},
                          probe{tiny, "Error:\nFile '" + tiny + "' does not comply with MS Access format.\n"},
-                         probe{dir.file("missing.xlsx"), ""}, probe{dir.path().string(), ""}}) {
+                         probe{dir.file("missing.xlsx"), "Error:\nBad path or busy with another process\n"},
+                         probe{dir.path().string(), "Error:\nBad path or busy with another process\n"}}) {
     const e2e::run_result r = run_corvel(join(join({"--src=" + p.src, "--dest=x"}, dead_server_options()), {}));
     EXPECT_EQ(r.status, refused) << p.src;
     if (p.out.empty()) {

@@ -115,10 +115,48 @@ TEST_P(auto_date, workbook_serials_1900_and_1904)
     EXPECT_EQ(date_of(61, false), "1900-03-01 00:00");
     EXPECT_EQ(date_of(45306.75, false), "2024-01-15 18:00");
     EXPECT_EQ(workbook_serial_to_date(0.25, false), 0.25);  // a time of day alone
-    EXPECT_EQ(date_of(0, true), "1904-01-01 00:00");
     EXPECT_EQ(date_of(1, true), "1904-01-02 00:00");
     EXPECT_EQ(date_of(43844.75, true), "2024-01-15 18:00");
     EXPECT_EQ(date_of(-1, false), "none");
     EXPECT_EQ(date_of(2958466, false), "none");
     EXPECT_EQ(date_of(2958465, false), "9999-12-31 00:00");
+}
+
+TEST_P(auto_date, workbook_serials_below_one_are_times_of_day_in_both_systems)
+{
+    for (const bool date1904 : {false, true}) {
+        EXPECT_EQ(workbook_serial_to_date(0, date1904), 0.0) << date1904;
+        EXPECT_EQ(workbook_serial_to_date(0.25, date1904), 0.25) << date1904;
+        EXPECT_EQ(workbook_serial_to_date(0.5, date1904), 0.5) << date1904;
+        // 10:15 as a workbook stores it: snapped to the millisecond, the day stays the zero date.
+        const auto ten_fifteen = workbook_serial_to_date(0.4270833333, date1904);
+        ASSERT_TRUE(ten_fifteen) << date1904;
+        SYSTEMTIME st;
+        ASSERT_TRUE(date_to_systemtime(*ten_fifteen, st));
+        EXPECT_EQ(st.year, 1899);
+        EXPECT_EQ(st.day, 30);
+        EXPECT_EQ(st.hour * 60 + st.minute, 10 * 60 + 15);
+        EXPECT_EQ(st.second, 0);
+        EXPECT_EQ(st.milliseconds, 0);
+    }
+    // From 1 on the 1904 system counts from 1904-01-01.
+    EXPECT_EQ(workbook_serial_to_date(1, true), 1463.0);
+    EXPECT_EQ(workbook_serial_to_date(1.5, true), 1463.5);
+}
+
+TEST_P(auto_date, workbook_serials_snap_to_the_millisecond_before_the_range_check)
+{
+    EXPECT_FALSE(workbook_serial_to_date(2958465.999999995, false));  // snaps into the year 10000
+    EXPECT_FALSE(workbook_serial_to_date(2958465.999999995 - 1462.0, true));
+    const auto last = workbook_serial_to_date(2958465.9999, false);
+    ASSERT_TRUE(last);
+    SYSTEMTIME st;
+    ASSERT_TRUE(date_to_systemtime(*last, st));
+    EXPECT_EQ(st.year, 9999);
+    // 23:59:59.9996 carries into the next day.
+    const auto carried = workbook_serial_to_date(45306.0 + 86399.9996 / 86400.0, false);
+    ASSERT_TRUE(carried);
+    EXPECT_EQ(*carried, 45307.0);
+    EXPECT_FALSE(workbook_serial_to_date(std::nan(""), false));
+    EXPECT_FALSE(workbook_serial_to_date(-0.25, true));
 }
