@@ -121,6 +121,8 @@ wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool head
         if (v.kind != cell_kind::error) header_texts[c.col] = render(c, v);
         continue;
       }
+      // An error cell is delivered as NULL, so it says nothing about its column's type.
+      if (v.kind == cell_kind::error) continue;
       if (stats.size() <= c.col) stats.resize(c.col + 1);
       column_stats& s = stats[c.col];
       s.kinds |= bit(v.kind);

@@ -134,6 +134,11 @@ TEST_P(OfficeSuiteBook, ListsWorksheetsOnlyUnderTheirEngineNames) {
 
 TEST_P(OfficeSuiteBook, TypesEveryColumnAndReadsEveryValue) {
   auto db = open(GetParam());
+  // The suite's .xls export stores 0 as the cached result of a text formula, and no STRING record:
+  // there the formula column holds numbers and an error only, so it is a number column.
+  const bool xls = std::string(GetParam()).ends_with(".xls");
+  const short calc_type = xls ? wb_dao_double : wb_dao_text;
+  const short calc_size = xls ? 8 : 255;
   EXPECT_EQ(columns(*db.get(), L"Data$"),
             (std::vector<column>{{L"Name", wb_dao_text, 255},
                                  {L"Amount", wb_dao_double, 8},
@@ -145,7 +150,7 @@ TEST_P(OfficeSuiteBook, TypesEveryColumnAndReadsEveryValue) {
                                  {L"Flag", wb_dao_boolean, 1},
                                  {L"F9", wb_dao_text, 255},
                                  {L"Amount1", wb_dao_double, 8},
-                                 {L"Calc", wb_dao_text, 255},
+                                 {L"Calc", calc_type, calc_size},
                                  {L"Note", wb_dao_text, 255},
                                  {L"Code", wb_dao_text, 255},
                                  {L"amount#total", wb_dao_double, 8},
@@ -154,12 +159,11 @@ TEST_P(OfficeSuiteBook, TypesEveryColumnAndReadsEveryValue) {
   // The formatted rows below the data are no rows; the empty row inside the data is one.
   EXPECT_EQ(db.get()->tabledefs()->item(L"Data$")->record_count(), 6);
   table_rows expected = office_suite_data_rows();
-  // The suite's .xls export stores 0 as the cached result of a text formula, and no STRING record.
-  if (std::string(GetParam()).ends_with(".xls")) expected[1][10] = "0";
+  if (xls) expected[1][10] = "0";
   EXPECT_EQ(rows(*db.get(), L"Data$"), expected);
   EXPECT_EQ(types_of_row(*db.get(), L"Data$", 0),
-            (std::vector<VARTYPE>{VT_BSTR, VT_R8, VT_DATE, VT_DATE, VT_DATE, VT_CY, VT_R8, VT_BOOL, VT_NULL, VT_R8, VT_BSTR,
-                                  VT_BSTR, VT_BSTR, VT_R8, VT_BSTR, VT_CY}));
+            (std::vector<VARTYPE>{VT_BSTR, VT_R8, VT_DATE, VT_DATE, VT_DATE, VT_CY, VT_R8, VT_BOOL, VT_NULL, VT_R8,
+                                  static_cast<VARTYPE>(xls ? VT_R8 : VT_BSTR), VT_BSTR, VT_BSTR, VT_R8, VT_BSTR, VT_CY}));
   auto rs = select(*db.get(), L"Data$");
   EXPECT_EQ(rs->fields()->item(5)->value().get_cy().int64, 199900);  // 19.99 exactly
   EXPECT_DOUBLE_EQ(rs->fields()->item(4)->value().get_date(), 43831 + (12 * 3600 + 30 * 60 + 45.123) / 86400);
@@ -247,7 +251,6 @@ TEST_P(OfficeSuiteBook, FormulasFilledDownAColumn) {
 
 // An error result is an empty cell: numbers with a #DIV/0! among them are still a Double column.
 TEST_P(OfficeSuiteBook, AnErrorAmongNumbersKeepsTheColumnDouble) {
-  GTEST_SKIP() << "pending fix: the sheet profile counts an error value as a kind of its own";
   std::string name = GetParam();
   name.replace(name.find("typed"), 5, "formulas");
   auto db = open(name);
