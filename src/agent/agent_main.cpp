@@ -11,12 +11,15 @@
 #include "converter/error_tables.h"
 #include "converter/exit_signal.h"
 #include "converter/tamarind_convertor.h"
+#include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 
 void fatal_console_exit(const std::string& text) {
   // The text may hold a path or a server message: it is an argument, never the format.
   tk_log(3, "%s", text);
-  if (!tamarind_convertor::instance().is_silent()) console_write_line(stderr, text);
+  const tamarind_convertor* converter = tamarind_convertor::instance_ptr();
+  if (!converter) TK_ASSERT_SITE("../..\\TK/tk_singl", 66);
+  if (!converter->is_silent()) console_write_line(stderr, text);
   throw tmd_exit_signal(tmd_exit_signal::failure_status);
 }
 

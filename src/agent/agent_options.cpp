@@ -9,6 +9,7 @@
 #include "agent/tab_file.h"
 #include "converter/error_handler.h"
 #include "converter/tamarind_convertor.h"
+#include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
 
@@ -24,6 +25,20 @@ const cmd_option option_table[] = {
 };
 
 constexpr char password_option[] = "--pswd=";
+
+/// The program's objects as the option parser reaches them; none is an internal error whose site
+/// is the agent's own.
+tamarind_convertor& converter_singleton() {
+  tamarind_convertor* converter = tamarind_convertor::instance_ptr();
+  if (!converter) TK_ASSERT_SITE("../..\\TK/tk_singl", 59);
+  return *converter;
+}
+
+error_handler& handler_singleton() {
+  error_handler* handler = error_handler::instance_ptr();
+  if (!handler) TK_ASSERT_SITE("../..\\TK/tk_singl", 59);
+  return *handler;
+}
 
 /// What the options gave that is not kept in the converter itself.
 struct parsed_options {
@@ -69,45 +84,45 @@ void apply_option(ansi_cmd_line& line, parsed_options& options) {
   const std::string& value = line.get_value();
   switch (line.get_id()) {
     case opt_dest:
-      tamarind_convertor::instance().set_dest(tk_utf8_to_unicode(value));
+      converter_singleton().set_dest(tk_utf8_to_unicode(value));
       tk_log(2, "\tgot dest %s", value);
       break;
     case opt_extr_fn:
-      tamarind_convertor::instance().set_x_fnames(true);
+      converter_singleton().set_x_fnames(true);
       tk_log(2, "\textract fld.names from 1st row");
       break;
     case opt_help:
       fatal_console_exit(agent_usage_text());
     case opt_logfile:
       tk_log(1, "parse_cmd_line - got logfile %s", value);
-      tamarind_convertor::instance().set_logfile(value);
+      converter_singleton().set_logfile(value);
       break;
     case opt_host:
       options.host = value;
       break;
     case opt_mode:
-      apply_mode(tamarind_convertor::instance(), value, options);
+      apply_mode(converter_singleton(), value, options);
       break;
     case opt_no_refine:
-      tamarind_convertor::instance().set_refine_types(false);
+      converter_singleton().set_refine_types(false);
       tk_log(2, "\tdo not refine types mapping");
       break;
     case opt_pgport:
       options.port_text = value;
       break;
     case opt_profile:
-      apply_profile(tamarind_convertor::instance(), value, options);
+      apply_profile(converter_singleton(), value, options);
       break;
     case opt_pswd:
       options.password = value;
       break;
     case opt_silent:
-      tamarind_convertor::instance().set_silent(true);
-      error_handler::instance().set_quiet(true);
+      converter_singleton().set_silent(true);
+      handler_singleton().set_quiet(true);
       tk_log(1, "parse_cmd_line - silent mode is ON");
       break;
     case opt_src:
-      tamarind_convertor::instance().set_src(tk_utf8_to_unicode(value));
+      converter_singleton().set_src(tk_utf8_to_unicode(value));
       tk_log(2, "\tgot src %s", value);
       break;
     case opt_tab_file:
@@ -115,7 +130,7 @@ void apply_option(ansi_cmd_line& line, parsed_options& options) {
       tk_log(2, "\tgot tab_file %s", value);
       break;
     case opt_tab_name:
-      tamarind_convertor::instance().set_tab_name(tk_utf8_to_unicode(value));
+      converter_singleton().set_tab_name(tk_utf8_to_unicode(value));
       tk_log(2, "\tgot tab_name %s", value);
       break;
     case opt_user:
@@ -157,7 +172,7 @@ bool parse_cmd_line(int argc, char** argv) {
   for (; line.has_more(); line.next()) apply_option(line, options);
   if (!line.get_positionals().empty()) return false;
 
-  tamarind_convertor& converter = tamarind_convertor::instance();
+  tamarind_convertor& converter = converter_singleton();
   check_required(converter, options);
 
   // With a profile the connection settings are the profile's; the options are read, not applied.

@@ -14,24 +14,26 @@ ansi_cmd_line::~ansi_cmd_line() = default;
 bool ansi_cmd_line::has_more() const noexcept { return m_left > 0; }
 
 void ansi_cmd_line::next() {
-  TK_ASSERT(has_more(), "..\\TK/tk_cmdli", 60);
+  TK_ASSERT(has_more(), "tk_cmdli", 60);
   ++m_position;
   --m_left;
   if (has_more()) find_option();
 }
 
+// Each check names its own site (the accessors are built with the program, the walk with the
+// reader), so an internal error's code tells which one failed.
 int ansi_cmd_line::get_id() const {
-  TK_ASSERT(has_more(), "..\\TK/tk_cmdli", 140);
+  TK_ASSERT(has_more(), "../..\\TK/tk_cmdli", 140);
   return m_id;
 }
 
 const std::string& ansi_cmd_line::get_value() const {
-  TK_ASSERT(has_more(), "..\\TK/tk_cmdli", 147);
+  TK_ASSERT(has_more(), "../..\\TK/tk_cmdli", 147);
   return m_value;
 }
 
 void ansi_cmd_line::find_option() {
-  TK_ASSERT(has_more(), "..\\TK/tk_cmdli", 19);
+  TK_ASSERT(has_more(), "tk_cmdli", 19);
   const char* raw = m_argv[m_position];
   const std::string argument = raw ? raw : "";
   for (const cmd_option* entry = m_table;; ++entry) {

@@ -1,6 +1,8 @@
 // agent_main in process: what each kind of command line prints, where, and the status it ends with.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,59 @@ TEST(AgentMainLogFile, UnusableLogFileIsRefused) {
   const auto folder = run_agent(with_dead_server({"--src=" + fixture_xls(), "--dest=x", "--logfile=" + dir.path().string()}));
   EXPECT_EQ(folder.status, refused);
   EXPECT_TRUE(starts_with(folder.out, "Error:\n")) << folder.out;
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream stream(path, std::ios::binary);
+  std::stringstream text;
+  text << stream.rdbuf();
+  return text.str();
+}
+
+TEST(AgentMainLogFile, FailuresLeaveTheirErrorLinesInTheLog) {
+  agent_test::scratch_dir dir;
+  const std::string log = dir.write("run.log", "old content\n");
+  const std::string list = dir.write("list.txt", "Nope\nOrders\n");
+  const auto r = run_agent(with_dead_server({"--logfile=" + log, "--src=" + agent_test::sample_workbook(), "--dest=x",
+                                             "--pswd=Secr3t", "--tab_file=" + list}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Worksheet Nope not found\n");
+  const std::string content = file_text(log);
+  EXPECT_EQ(content.find("old content"), std::string::npos) << content;
+  // The missing name, then the failed connection's report as it was before its line feeds became
+  // blanks; each entry ends with CR LF.
+  const std::size_t missing = content.find("Worksheet Nope not found\r\n");
+  const std::size_t report = content.find("Error:\n");
+  EXPECT_NE(missing, std::string::npos) << content;
+  ASSERT_NE(report, std::string::npos) << content;
+  EXPECT_LT(missing, report);
+  EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
+  // Only error lines reach the log: no method entries or details, and never the password.
+  EXPECT_EQ(content.find("parse_cmd_line"), std::string::npos) << content;
+  EXPECT_EQ(content.find("parameter #"), std::string::npos) << content;
+  EXPECT_EQ(content.find("Secr3t"), std::string::npos) << content;
+  // The run never started, so it has no start line.
+  EXPECT_EQ(content.find("Conversion started on"), std::string::npos) << content;
+}
+
+TEST(AgentMainLogFile, FatalTextsAreLoggedAsTheyAre) {
+  agent_test::scratch_dir dir;
+  const std::string log = (dir.path() / "run.log").string();
+  const std::string odd = dir.write("odd%s%n.tmd", "src=x\r\n[Generic settings]\r\n");
+  auto r = run_agent(with_dead_server({"--logfile=" + log, "--profile=" + odd}));
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(file_text(log), "Cannot load profile " + odd + "\r\n");
+
+  // A log file named after a failing option is never opened: the failure comes first.
+  const std::string late = (dir.path() / "late.log").string();
+  r = run_agent({"--src=a", "--dest=b", "--mode=4", "--logfile=" + late});
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.err, "Invalid merge/overwrite mode\n");
+  EXPECT_FALSE(std::ifstream(late).good());
+
+  r = run_agent({"--logfile=" + log, "--src=a", "--dest=b", "--mode=4"});
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(file_text(log), "Invalid merge/overwrite mode\r\n");
 }
 
 TEST(AgentMainProfile, ProfileRefusals) {

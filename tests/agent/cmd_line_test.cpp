@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/agent_main.h"
 #include "agent/agent_options.h"
 #include "agent/ansi_cmd_line.h"
 #include "tk/tk_exception.h"
@@ -62,6 +63,36 @@ TEST(AgentCmdLine, NoArgumentsAndAccessPastTheEnd) {
   EXPECT_THROW(line.get_id(), tk_mail_assertion);
   EXPECT_THROW(line.get_value(), tk_mail_assertion);
   EXPECT_THROW(line.next(), tk_mail_assertion);
+  // Each check names its own site, and the report shows only its code.
+  const auto site_of = [](auto&& call) {
+    try {
+      call();
+    } catch (const tk_mail_assertion& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(site_of([&] { line.get_id(); }), tk_mail_assertion("../..\\TK/tk_cmdli", 140).what());
+  EXPECT_EQ(site_of([&] { line.get_value(); }), tk_mail_assertion("../..\\TK/tk_cmdli", 147).what());
+  EXPECT_EQ(site_of([&] { line.next(); }), tk_mail_assertion("tk_cmdli", 60).what());
+}
+
+TEST(AgentOptionValues, OptionsAndFatalExitNeedTheProgramsObjects) {
+  // Without the converter the first option that sets it, and a fatal exit, are internal errors
+  // named by the agent's own sites; nothing is written.
+  const auto report_of = [](auto&& call) {
+    try {
+      call();
+    } catch (const tk_mail_assertion& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  char name[] = "corvel";
+  char dest[] = "--dest=x";
+  char* argv[] = {name, dest, nullptr};
+  EXPECT_EQ(report_of([&] { parse_cmd_line(2, argv); }), tk_mail_assertion("../..\\TK/tk_singl", 59).what());
+  EXPECT_EQ(report_of([] { fatal_console_exit("gone"); }), tk_mail_assertion("../..\\TK/tk_singl", 66).what());
 }
 
 TEST(AgentOptionValues, ModeIsExactlyOneDigitFromZeroToThree) {
