@@ -49,6 +49,23 @@ dao_field::dao_field(wb_field* f) : field(hold(f)) {
     b_not_null = field->required();
     auto_increment = (field->attributes() & 0x10) != 0;
   });
+  source_name = name;
+  source_size = size;
+  source_not_null = b_not_null;
+  source_auto_increment = auto_increment;
+  read_value();
+}
+
+void dao_field::reread() {
+  name = source_name;
+  size = source_size;
+  b_not_null = source_not_null;
+  auto_increment = source_auto_increment;
+  ole_variant::operator=(ole_variant());
+  read_value();
+}
+
+void dao_field::read_value() {
   // Outside a current row the engine has no value: the field stays VT_EMPTY and reports its
   // column's type instead.
   try {
@@ -67,7 +84,8 @@ dao_field::dao_field(wb_field* f) : field(hold(f)) {
     else
       tk_log(2, "Failed to convert VARIANT->SYSTEMTIME");
   }
-  tk_log(1, "Got DAO field: %s", to_string());
+  // The text is built only for the log: it costs a conversion per value.
+  if (tk_log_enabled(1)) tk_log(1, "Got DAO field: %s", to_string());
 }
 
 dao_field::~dao_field() = default;
@@ -182,8 +200,24 @@ dao_record::dao_record(wb_fields* f) : fields(hold(f)) {
   const int n = dao_call([&] { return fields->count(); });
   for (int i = 0; i < n; ++i) {
     ole_com_ptr<wb_field> f1 = dao_non_null(dao_call([&] { return fields->item(i); }));
-    push_back(std::make_unique<dao_field>(f1.get()));
+    auto field = std::make_unique<dao_field>(f1.get());
+    own.push_back(field.get());
+    push_back(std::move(field));
   }
 }
 
 dao_record::~dao_record() = default;
+
+bool dao_record::reads(wb_fields* other) const {
+  if (other != fields.get()) return false;
+  const int n = dao_call([&] { return fields->count(); });
+  if (n < 0 || static_cast<std::size_t>(n) != size()) return false;
+  // The fields are still the ones this record made, in their places.
+  for (std::size_t i = 0; i < size(); ++i)
+    if (&(*this)[i] != own[i]) return false;
+  return true;
+}
+
+void dao_record::reread() {
+  for (dao_field* field : own) field->reread();
+}

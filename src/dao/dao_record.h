@@ -34,8 +34,21 @@ class dao_field : public udb_field {
   /// The engine type for a column descriptor; ole_type_exception for a type it cannot hold.
   static short get_native_type(const t_ftd& descriptor);
 
+  /// Reads the engine's current value again (VT_EMPTY when there is none) and restores the column's
+  /// name, size and flags as first read: the field then equals one built afresh on that row.
+  void reread();
+  /// The engine field it reads.
+  wb_field* source() const { return field.get(); }
+
  private:
+  void read_value();
+
   ole_com_ptr<wb_field> field;
+  // The column as the engine described it at construction.
+  std::wstring source_name;
+  int source_size = 0;
+  bool source_not_null = false;
+  bool source_auto_increment = false;
 };
 
 class dao_record : public udb_record {
@@ -43,8 +56,15 @@ class dao_record : public udb_record {
   explicit dao_record(wb_fields* fields);
   ~dao_record() override;
 
+  /// Whether this record reads exactly these engine fields (the same collection, unchanged in
+  /// size), so that reread() gives what a record built on them now would hold.
+  bool reads(wb_fields* fields) const;
+  /// Every field reads the engine's current row again.
+  void reread();
+
  private:
   ole_com_ptr<wb_fields> fields;
+  std::vector<dao_field*> own;  // the fields made at construction, in order
 };
 
 /// The value in a type an engine field accepts, for VT_I1, VT_UI2, VT_UI4, VT_I8 and VT_UI8; an

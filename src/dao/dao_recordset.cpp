@@ -182,8 +182,19 @@ void dao_recordset::init_indexes(wb_tabledef* td) {
 udb_record* dao_recordset::get_item() {
   tk_log(1, "dao_recordset::get_item");
   if (!recordset) TK_ASSERT_SITE("dao_recs", 114);
-  current.reset();
   ole_com_ptr<wb_fields> fields = dao_non_null(dao_call([&] { return recordset->fields(); }));
+  // The record of the previous call is reused when it reads the same engine fields: building the
+  // fields anew on every row costs more than the values themselves.
+  if (current && current->reads(fields.get())) {
+    try {
+      current->reread();
+    } catch (...) {
+      current.reset();  // no half-read record stays behind, as when a new one fails
+      throw;
+    }
+    return current.get();
+  }
+  current.reset();
   current = std::make_unique<dao_record>(fields.get());
   return current.get();
 }

@@ -393,30 +393,72 @@ ole_variant ole_date::to_variant() const
     return ole_variant(systemtime_);
 }
 
+namespace {
+
+// printf's "%0<width>d" for a field of a SYSTEMTIME, without the cost of a format string: dates
+// are printed once per value written.
+void put_number(std::string& out, unsigned value, int width)
+{
+    char digits[8];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int i = n; i < width; ++i) out += '0';
+    while (n > 0) out += digits[--n];
+}
+
+void put_date(std::string& out, const SYSTEMTIME& st)
+{
+    put_number(out, st.year, 4);
+    out += '-';
+    put_number(out, st.month, 2);
+    out += '-';
+    put_number(out, st.day, 2);
+}
+
+void put_time(std::string& out, const SYSTEMTIME& st, bool with_milliseconds)
+{
+    put_number(out, st.hour, 2);
+    out += ':';
+    put_number(out, st.minute, 2);
+    out += ':';
+    put_number(out, st.second, 2);
+    if (with_milliseconds) {
+        out += '.';
+        put_number(out, st.milliseconds, 3);
+    }
+}
+
+}  // namespace
+
 std::string ole_date::to_string(bool with_milliseconds) const
 {
     tk_log(1, "ole_date::to_string");
     SYSTEMTIME st = systemtime_;
     if (st.year < 100 && st.month != 0 && st.day != 0) st.year = static_cast<std::uint16_t>(complete_year(st.year));
+    std::string out;
+    out.reserve(24);
     switch (kind_) {
     case date_time:
         tk_log(1, "printing datetime...");
-        if (st.hour == 0 && st.minute == 0 && st.second == 0 && st.milliseconds == 0)
-            return tk_format("%04d-%02d-%02d", st.year, st.month, st.day);
-        if (with_milliseconds && st.milliseconds != 0)
-            return tk_format("%04d-%02d-%02d %02d:%02d:%02d.%03d", st.year, st.month, st.day, st.hour, st.minute,
-                             st.second, st.milliseconds);
-        return tk_format("%04d-%02d-%02d %02d:%02d:%02d", st.year, st.month, st.day, st.hour, st.minute, st.second);
+        put_date(out, st);
+        if (st.hour == 0 && st.minute == 0 && st.second == 0 && st.milliseconds == 0) return out;
+        out += ' ';
+        put_time(out, st, with_milliseconds && st.milliseconds != 0);
+        return out;
     case date_only:
         tk_log(1, "printing date...");
-        return tk_format("%04d-%02d-%02d", st.year, st.month, st.day);
+        put_date(out, st);
+        return out;
     case time_only:
         tk_log(1, "printing time...");
-        if (st.milliseconds != 0)
-            return tk_format("0000-00-00 %02d:%02d:%02d.%03d", st.hour, st.minute, st.second, st.milliseconds);
-        return tk_format("0000-00-00 %02d:%02d:%02d", st.hour, st.minute, st.second);
+        out += "0000-00-00 ";
+        put_time(out, st, st.milliseconds != 0);
+        return out;
     default:
-        return std::string();
+        return out;
     }
 }
 

@@ -26,6 +26,23 @@ void log_initialize(VARTYPE vt)
     tk_log(1, "src.vt=%d", static_cast<int>(vt));
 }
 
+// UTF-8 text to wide text, ending at a NUL as tk_utf8_to_unicode does; ASCII, the common case, is
+// widened directly (the decoder gives the same).
+std::wstring widen_utf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) return tk_utf8_to_unicode(text);
+        if (c == 0) {
+            text = text.substr(0, i);
+            break;
+        }
+    }
+    std::wstring wide(text.size(), L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+    return wide;
+}
+
 bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The leading whole number of a text as atoi reads it: blanks, a sign, digits. Many digits saturate far
@@ -316,7 +333,7 @@ void ole_variant::attach_string(const std::string& text)
     tk_log(1, "ole_variant::attach_string('%s')", text);
     var_.clear();
     var_.vt = VT_BSTR;
-    var_.bstr = tk_utf8_to_unicode(text);
+    var_.bstr = widen_utf8(text);
 }
 
 void ole_variant::attach_wstring(const std::wstring& text)
@@ -416,7 +433,7 @@ std::string ole_variant::to_string() const
 std::wstring ole_variant::to_wstring() const
 {
     if (var_.vt == VT_BSTR) return var_.bstr.substr(0, var_.bstr.find(L'\0'));
-    return tk_utf8_to_unicode(to_string());
+    return widen_utf8(to_string());
 }
 
 // ---- from text -------------------------------------------------------------------

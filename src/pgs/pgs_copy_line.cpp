@@ -1,9 +1,11 @@
 #include "pgs/pgs_copy_line.h"
 
+#include "ole/ole_date.h"
 #include "pgs/pgs_util.h"
 #include "platform/unicode_text.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
+#include "udb/udb_types.h"
 
 namespace {
 
@@ -63,13 +65,26 @@ pgs_copy_date_key date_key(const SYSTEMTIME& t) {
 void append_field(std::string& line, const udb_field& field, const t_ftd& column, std::size_t column_number,
                   bool logging, pgs_copy_date_texts* dates);
 
+// A date value in a date column, written from its parts: the general rule prints the value, parses
+// that text and prints it again, which gives the same text. A value on day 0 (its text is rewritten
+// first), a time alone and anything out of range take the general rule: false.
+bool append_printed_date(std::string& line, const SYSTEMTIME& value, int reserved) {
+  const ole_date date(value);
+  if (!date.is_valid() || date.get_kind() == ole_date::time_only) return false;
+  if (value.year == 1899 && value.month == 12 && value.day == 30) return false;
+  const std::string printed = date.to_string(true);
+  if (printed.size() < 10) return false;
+  line.append(printed, 0, reserved == udb_reserved_date_only ? 10 : std::string::npos);
+  return true;
+}
+
 }  // namespace
 
 pgs_copy_line_builder::pgs_copy_line_builder(std::vector<pgs_copy_pair> pairing)
     : pairs(std::move(pairing)), date_texts(pairs.size()) {}
 
 void pgs_copy_line_builder::append(std::string& line, const udb_record& record, const udb_schema& schema) {
-  const bool logging = tk_log_detail::accepting_logger(1) != nullptr;
+  const bool logging = tk_log_enabled(1);
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     if (i) line += '\t';
     append_field(line, record[pairs[i].field], schema[pairs[i].column], pairs[i].column, logging, &date_texts[i]);
@@ -84,7 +99,7 @@ std::vector<pgs_copy_pair> pgs_positional_pairing(const udb_schema& schema) {
 
 void pgs_append_copy_line(std::string& line, const udb_record& record, const udb_schema& schema,
                           const std::vector<pgs_copy_pair>& pairing) {
-  const bool logging = tk_log_detail::accepting_logger(1) != nullptr;
+  const bool logging = tk_log_enabled(1);
   for (std::size_t i = 0; i < pairing.size(); ++i) {
     if (i) line += '\t';
     append_field(line, record[pairing[i].field], schema[pairing[i].column], pairing[i].column, logging, nullptr);
@@ -130,8 +145,11 @@ void append_field(std::string& line, const udb_field& field, const t_ftd& column
     remembered = &at->second;
   }
   const std::size_t start = line.size();
-  const std::wstring text = to_pgs_str(field.to_wstring(), column.vartype, column.reserved, pgs_copy_mode);
-  if (!(column.vartype == VT_BSTR && column.b_not_null && text.empty())) append_converted(line, text);
+  if (!(value_type == VT_DATE && column.vartype == VT_DATE &&
+        append_printed_date(line, field.get_systemtime(), column.reserved))) {
+    const std::wstring text = to_pgs_str(field.to_wstring(), column.vartype, column.reserved, pgs_copy_mode);
+    if (!(column.vartype == VT_BSTR && column.b_not_null && text.empty())) append_converted(line, text);
+  }
   if (remembered) remembered->assign(line, start, std::string::npos);
 }
 

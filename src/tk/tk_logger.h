@@ -76,28 +76,45 @@ namespace tk_log_detail {
 tk_logger* accepting_logger(int level) noexcept;
 void write_failed_format(tk_logger& logger, std::string_view format) noexcept;
 void write_failed_format(tk_logger& logger, std::wstring_view format) noexcept;
+
+/// accepting_logger with the common answers given inline: log calls sit on per-value paths, and
+/// without a logger, or with one disabled or above this level, they must cost next to nothing.
+inline tk_logger* accepting_logger_fast(int level) noexcept {
+  tk_logger* logger = tk_logger::instance_ptr();
+  if (!logger || !logger->is_enabled()) return nullptr;
+  // Once the file is emptied, accepting is the threshold test alone.
+  if (logger->is_truncated() && level < logger->threshold()) return nullptr;
+  return accepting_logger(level);
+}
+}  // namespace tk_log_detail
+
+/// True when a line of this level would be written. Callers whose log arguments cost something to
+/// build (a value's text, a conversion) test it first.
+inline bool tk_log_enabled(int level) noexcept { return tk_log_detail::accepting_logger_fast(level) != nullptr; }
+
+namespace tk_log_detail {
+/// Formats and writes one line (kept out of line: the callers inline only the level test).
+template <class Char, class... Args>
+[[gnu::noinline, gnu::cold]] void write_formatted(tk_logger& logger, std::basic_string_view<Char> format,
+                                                  const Args&... args) noexcept {
+  try {
+    logger.write_line(tk_format(format, args...));
+  } catch (...) {
+    write_failed_format(logger, format);
+  }
+}
 }  // namespace tk_log_detail
 
 /// Writes one line at this level; a narrow format.
 template <class... Args>
-void tk_log(int level, std::string_view format, const Args&... args) noexcept {
-  tk_logger* logger = tk_log_detail::accepting_logger(level);
-  if (!logger) return;
-  try {
-    logger->write_line(tk_format(format, args...));
-  } catch (...) {
-    tk_log_detail::write_failed_format(*logger, format);
-  }
+inline void tk_log(int level, std::string_view format, const Args&... args) noexcept {
+  if (tk_logger* logger = tk_log_detail::accepting_logger_fast(level))
+    tk_log_detail::write_formatted(*logger, format, args...);
 }
 
 /// Writes one line at this level; a wide format (stored as UTF-8).
 template <class... Args>
-void tk_wlog(int level, std::wstring_view format, const Args&... args) noexcept {
-  tk_logger* logger = tk_log_detail::accepting_logger(level);
-  if (!logger) return;
-  try {
-    logger->write_line(tk_format(format, args...));
-  } catch (...) {
-    tk_log_detail::write_failed_format(*logger, format);
-  }
+inline void tk_wlog(int level, std::wstring_view format, const Args&... args) noexcept {
+  if (tk_logger* logger = tk_log_detail::accepting_logger_fast(level))
+    tk_log_detail::write_formatted(*logger, format, args...);
 }

@@ -279,3 +279,42 @@ TEST(DaoWorkbookReader, CompoundDocumentWorkbook) {
     EXPECT_EQ(0x00010000 | 3161, e.code());
   }
 }
+
+TEST(DaoWorkbook, EachRowReadsAFreshRecordWhateverTheCallerChanged) {
+  temp_dir dir;
+  const std::string path = dir.file("typed.xlsx");
+  write_typed_book(path);
+  real_source src;
+  auto db = xls_reader::open_xls(src.engine, wide(path), true);
+  auto rs = db->get_table(L"Data$", 1);
+  ASSERT_TRUE(rs);
+  udb_record* r = rs->get_item();
+  ASSERT_EQ(6u, r->size());
+  // A caller that renames, retypes or empties fields of one row must not see it on the next.
+  r->at(0).name = L"renamed";
+  r->at(0).size = 1;
+  r->at(0).b_not_null = true;
+  r->at(1).change_type(VT_BSTR);
+  r->at(4).set_null();
+  rs->next();
+  r = rs->get_item();
+  EXPECT_EQ(L"Name", r->at(0).name);
+  EXPECT_EQ(255, r->at(0).size);
+  EXPECT_FALSE(r->at(0).b_not_null);
+  EXPECT_TRUE(r->at(0).is_null());
+  EXPECT_EQ(VT_CY, r->at(1).get_type());
+  EXPECT_EQ(VT_NULL, r->at(4).get_type());
+  rs->next();
+  r = rs->get_item();
+  EXPECT_EQ(L"gamma", r->at(0).to_wstring());
+  EXPECT_EQ(-1.0, r->at(4).get_double());
+  EXPECT_EQ(L"2024-03-17 18:00:00", r->at(2).to_wstring().substr(0, 19));
+  // Past the end a record still comes, with no values and the columns' types.
+  rs->next();
+  ASSERT_TRUE(rs->is_eof());
+  r = rs->get_item();
+  ASSERT_EQ(6u, r->size());
+  EXPECT_TRUE(r->at(0).is_empty());
+  EXPECT_EQ(VT_BSTR, r->at(0).get_type());
+  EXPECT_EQ(VT_DATE, r->at(2).get_type());
+}

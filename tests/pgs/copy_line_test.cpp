@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pgs/pgs_copy_line.h"
 #include "pgs/pgs_copy_stream.h"
@@ -175,6 +176,55 @@ TEST(CopyLine, RememberedDateTextsNeverMixUpDatesOrColumns) {
       std::string remembered;
       builder.append(remembered, record, schema);
       EXPECT_EQ(remembered, line_of(record, schema)) << text;
+    }
+  }
+}
+
+TEST(CopyLine, DatesWrittenFromTheirPartsMatchTheGeneralRule) {
+  // Dates across the whole range, month ends, leap days, midnight, milliseconds, day 0 and two-digit
+  // years: the direct writer must give the general rule's bytes in every kind of date column.
+  std::vector<SYSTEMTIME> dates;
+  const std::uint16_t years[] = {1, 99, 100, 1600, 1899, 1900, 1904, 1999, 2000, 2024, 2100, 9999};
+  const std::uint16_t days[] = {1, 28, 29, 30, 31};
+  const std::uint16_t times[][4] = {{0, 0, 0, 0}, {0, 0, 0, 1}, {10, 15, 0, 0}, {23, 59, 59, 999}, {7, 5, 3, 20}};
+  for (std::uint16_t year : years)
+    for (std::uint16_t month = 1; month <= 12; month += 1)
+      for (std::uint16_t day : days)
+        for (const auto& t : times) {
+          SYSTEMTIME st{};
+          st.year = year;
+          st.month = month;
+          st.day = day;
+          st.hour = t[0];
+          st.minute = t[1];
+          st.second = t[2];
+          st.milliseconds = t[3];
+          dates.push_back(st);
+        }
+  SYSTEMTIME day0{};
+  day0.year = 1899;
+  day0.month = 12;
+  day0.day = 30;
+  day0.hour = 10;
+  dates.push_back(day0);
+  SYSTEMTIME time_alone{};
+  time_alone.hour = 17;
+  time_alone.minute = 45;
+  dates.push_back(time_alone);
+  for (int reserved : {udb_reserved_date_time, udb_reserved_date_only, udb_reserved_time_only}) {
+    udb_schema schema;
+    schema.push_back(column(L"c", VT_DATE, false, reserved));
+    pgs_copy_line_builder builder(pgs_positional_pairing(schema));
+    for (const SYSTEMTIME& st : dates) {
+      udb_record record;
+      record.push_back(field(L"c", ole_variant(st)));
+      const std::string expected = reference_field(record[0], schema[0]);
+      EXPECT_EQ(line_of(record, schema), expected) << st.year << '-' << st.month << '-' << st.day << ' ' << st.hour
+                                                   << ':' << st.minute << ':' << st.second << '.' << st.milliseconds
+                                                   << " reserved " << reserved;
+      std::string remembered;
+      builder.append(remembered, record, schema);
+      EXPECT_EQ(remembered, expected);
     }
   }
 }

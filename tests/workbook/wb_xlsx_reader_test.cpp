@@ -289,4 +289,46 @@ TEST_F(XlsxReader, RowStreamPausesAfterEachRow) {
   EXPECT_EQ(n, 1000);
 }
 
+TEST_F(XlsxReader, RowStreamHandsOutEveryRowBeforeTheDamage) {
+  // Rows are decoded ahead of the reader: the rows before a damaged one still come out, in order
+  // and with their texts, and only then the error.
+  std::string rows;
+  const int good = 20000;
+  for (int i = 1; i <= good; ++i)
+    rows += "<row r=\"" + std::to_string(i) + "\"><c t=\"inlineStr\"><is><t>text " + std::to_string(i) +
+            "</t></is></c><c><v>" + std::to_string(i) + "</v></c></row>";
+  rows += "<row r=\"" + std::to_string(good + 1) + "\"><c><v>12abc</v></c></row>";
+  auto r = open(wb_test::one_sheet("S", rows));
+  auto stream = r->open_sheet(0);
+  wb_row_view v;
+  int n = 0;
+  long error = 0;
+  try {
+    while (stream->next_row(v)) {
+      ++n;
+      ASSERT_EQ(v.count, 2u);
+      ASSERT_EQ(v.row, static_cast<std::uint32_t>(n - 1));
+      ASSERT_EQ(v.cells[0].text, "text " + std::to_string(n));
+      ASSERT_EQ(v.cells[1].number, n);
+    }
+  } catch (const wb_error& e) {
+    error = e.number();
+  }
+  EXPECT_EQ(n, good);
+  EXPECT_EQ(error, wb_err_unreadable);
+}
+
+TEST_F(XlsxReader, RowStreamLeftEarlyStopsItsDecoding) {
+  std::string rows;
+  for (int i = 1; i <= 50000; ++i) rows += "<row r=\"" + std::to_string(i) + "\"><c><v>" + std::to_string(i) + "</v></c></row>";
+  auto r = open(wb_test::one_sheet("S", rows));
+  for (int taken : {0, 1, 3000}) {
+    auto stream = r->open_sheet(0);
+    wb_row_view v;
+    for (int i = 0; i < taken; ++i) ASSERT_TRUE(stream->next_row(v));
+    stream.reset();  // must neither hang nor crash while the worker is ahead
+  }
+  EXPECT_EQ(read_all(*r).size(), 50000u);
+}
+
 }  // namespace

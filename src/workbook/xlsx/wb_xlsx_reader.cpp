@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "workbook/wb_reader.h"
+#include "workbook/xlsx/wb_read_ahead_stream.h"
 #include "workbook/xlsx/wb_xlsx_package.h"
 #include "workbook/xlsx/wb_xlsx_sheet.h"
 
@@ -14,13 +15,14 @@ class xlsx_reader final : public wb_reader {
   const std::vector<wb_sheet_info>& sheets() const override { return sheets_; }
   bool date1904() const override { return package_.date1904(); }
   void read_sheet(std::size_t index, wb_cell_sink& sink) override {
-    auto stream = open_sheet(index);
+    auto stream = wb_open_xlsx_sheet(package_, index);
     wb_row_view row;
     while (stream->next_row(row))
       for (std::size_t i = 0; i < row.count; ++i) sink.cell(row.cells[i]);
   }
+  /// Opened here, so a missing or unreadable part fails at once; decoded ahead on a worker.
   std::unique_ptr<wb_sheet_stream> open_sheet(std::size_t index) override {
-    return wb_open_xlsx_sheet(package_, index);
+    return wb_read_ahead(wb_open_xlsx_sheet(package_, index));
   }
 
  private:

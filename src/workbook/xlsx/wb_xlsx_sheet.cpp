@@ -34,6 +34,8 @@ class sheet_stream final : public wb_sheet_stream, private wb_xml_handler {
       parser_ = std::make_unique<wb_sheet_scanner>(input_, handler(), package.path());
     else
       parser_ = std::make_unique<wb_xml_parser>(input_, handler(), package.path());
+    // A sheet part is read whole: inflating it overlaps with parsing.
+    input_.inflate_ahead();
   }
 
   bool next_row(wb_row_view& out) override {

@@ -1,5 +1,11 @@
 #include "workbook/xlsx/wb_zip_archive.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <thread>
+
 #include "workbook/wb_errors.h"
 #include "workbook/wb_limits.h"
 
@@ -21,6 +27,7 @@ wb_zip_archive::~wb_zip_archive() {
 
 std::optional<zip_uint64_t> wb_zip_archive::find(std::string_view name) const {
   const std::string n(name);
+  std::lock_guard hold(mutex_);
   zip_int64_t i = zip_name_locate(zip_, n.c_str(), ZIP_FL_ENC_GUESS);
   if (i < 0) i = zip_name_locate(zip_, n.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_GUESS);
   if (i < 0) return std::nullopt;
@@ -30,6 +37,7 @@ std::optional<zip_uint64_t> wb_zip_archive::find(std::string_view name) const {
 wb_zip_part_stream::wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64_t index,
                                        std::uint64_t max_bytes)
     : archive_(archive) {
+  std::lock_guard hold(archive.lock());
   zip_stat_t st;
   zip_stat_init(&st);
   if (zip_stat_index(archive.handle(), index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
@@ -51,15 +59,103 @@ wb_zip_part_stream::wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64
                                             zip_strerror(archive.handle()) + ")");
 }
 
+namespace {
+
+// What the worker inflates per call, as much as the sheet scanner asks for at once; at most
+// `ahead_chunks` wait to be read.
+constexpr std::size_t ahead_chunk_bytes = 256 * 1024;
+constexpr std::size_t ahead_chunks = 4;
+
+}  // namespace
+
+struct wb_zip_part_stream::ahead_state {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::string> ready;
+  std::exception_ptr error;
+  bool done = false, stop = false;
+  std::string current;  // the reading side's chunk
+  std::size_t pos = 0;
+  std::thread worker;
+};
+
 wb_zip_part_stream::~wb_zip_part_stream() {
-  if (file_) zip_fclose(file_);
+  if (ahead_) {
+    {
+      std::lock_guard hold(ahead_->mutex);
+      ahead_->stop = true;
+    }
+    ahead_->changed.notify_all();
+    ahead_->worker.join();
+  }
+  if (!file_) return;
+  std::lock_guard hold(archive_.lock());
+  zip_fclose(file_);
 }
 
 std::size_t wb_zip_part_stream::read(char* buffer, std::size_t size) {
+  if (!ahead_) return inflate(buffer, size);
+  ahead_state& a = *ahead_;
+  if (a.pos >= a.current.size()) {
+    std::unique_lock lock(a.mutex);
+    a.changed.wait(lock, [&] { return !a.ready.empty() || a.done; });
+    if (a.ready.empty()) {
+      if (a.error) std::rethrow_exception(a.error);
+      return 0;
+    }
+    a.current = std::move(a.ready.front());
+    a.ready.pop_front();
+    a.pos = 0;
+    lock.unlock();
+    a.changed.notify_all();
+  }
+  const std::size_t n = std::min(size, a.current.size() - a.pos);
+  a.current.copy(buffer, n, a.pos);
+  a.pos += n;
+  return n;
+}
+
+void wb_zip_part_stream::inflate_ahead() {
+  if (ahead_) return;
+  ahead_ = std::make_unique<ahead_state>();
+  ahead_->worker = std::thread([this] { inflate_ahead_work(); });
+}
+
+void wb_zip_part_stream::inflate_ahead_work() {
+  ahead_state& a = *ahead_;
+  std::exception_ptr failure;
+  try {
+    for (;;) {
+      std::string chunk(ahead_chunk_bytes, '\0');
+      chunk.resize(inflate(chunk.data(), chunk.size()));
+      if (chunk.empty()) break;
+      std::unique_lock lock(a.mutex);
+      a.changed.wait(lock, [&] { return a.ready.size() < ahead_chunks || a.stop; });
+      if (a.stop) return;
+      a.ready.push_back(std::move(chunk));
+      lock.unlock();
+      a.changed.notify_all();
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  {
+    std::lock_guard lock(a.mutex);
+    a.error = failure;
+    a.done = true;
+  }
+  a.changed.notify_all();
+}
+
+std::size_t wb_zip_part_stream::inflate(char* buffer, std::size_t size) {
   // Ask for one byte past the declared size so a part that inflates to more is caught.
   const std::uint64_t left = declared_ - read_ + 1;
   if (size > left) size = static_cast<std::size_t>(left);
-  const zip_int64_t n = zip_fread(file_, buffer, size);
+  zip_int64_t n;
+  {
+    std::lock_guard hold(archive_.lock());
+    n = zip_fread(file_, buffer, size);
+  }
   if (n < 0)
     throw wb_unreadable(archive_.path(), "part '" + name_ + "' is damaged (" + zip_file_strerror(file_) + ")");
   read_ += static_cast<std::uint64_t>(n);

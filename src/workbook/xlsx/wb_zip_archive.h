@@ -3,6 +3,8 @@
 #include <zip.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,10 +21,15 @@ class wb_zip_archive {
   std::optional<zip_uint64_t> find(std::string_view name) const;
   const std::string& path() const { return path_; }
   zip_t* handle() const { return zip_; }
+  /// Held around every use of the handle: parts of one archive may be read from several threads
+  /// (a sheet decoded ahead on a worker while another part is opened), and the handle is not
+  /// safe for that.
+  std::mutex& lock() const { return mutex_; }
 
  private:
   std::string path_;
   zip_t* zip_ = nullptr;
+  mutable std::mutex mutex_;
 };
 
 /// Streams one part's inflated bytes; every read checks the declared size, the part cap and the
@@ -38,10 +45,19 @@ class wb_zip_part_stream {
   std::size_t read(char* buffer, std::size_t size);
   const std::string& name() const { return name_; }
 
+  /// From now on a worker thread inflates a few chunks ahead of read(), which hands out the same
+  /// bytes, and a failure once the bytes inflated before it are read. For long parts read whole.
+  void inflate_ahead();
+
  private:
+  struct ahead_state;
+  std::size_t inflate(char* buffer, std::size_t size);
+  void inflate_ahead_work();
+
   const wb_zip_archive& archive_;
   std::string name_;
   zip_file_t* file_ = nullptr;
   std::uint64_t declared_ = 0;
   std::uint64_t read_ = 0;
+  std::unique_ptr<ahead_state> ahead_;
 };
