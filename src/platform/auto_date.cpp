@@ -90,13 +90,15 @@ bool date_to_systemtime(double serial, SYSTEMTIME& st)
     return true;
 }
 
-std::optional<double> workbook_serial_to_date(double serial, bool date1904)
+std::optional<double> workbook_serial_to_date(double serial, workbook_date_system system)
 {
     if (!std::isfinite(serial) || serial < 0) return std::nullopt;
     double result = serial;
     if (serial < 1.0) {
-        // A time of day alone, in either system: the fraction of the zero date.
-    } else if (date1904) {
+        // A time of day alone, in every system: the fraction of the zero date.
+    } else if (system == workbook_date_system::from_1900_without_leap_day) {
+        // Already a date serial.
+    } else if (system == workbook_date_system::from_1904) {
         result = serial + 1462.0;  // 1904-01-01
     } else if (serial < 60.0) {
         result = serial + 1.0;  // before the day that never was, the counts differ by one
@@ -107,6 +109,11 @@ std::optional<double> workbook_serial_to_date(double serial, bool date1904)
     const double ms = std::round(result * static_cast<double>(ms_per_day));
     if (ms >= date_serial_end * static_cast<double>(ms_per_day)) return std::nullopt;
     return ms / static_cast<double>(ms_per_day);
+}
+
+std::optional<double> workbook_serial_to_date(double serial, bool date1904)
+{
+    return workbook_serial_to_date(serial, date1904 ? workbook_date_system::from_1904 : workbook_date_system::from_1900);
 }
 
 }  // namespace platform

@@ -22,10 +22,20 @@ bool systemtime_to_date(const SYSTEMTIME& st, double& serial);
 /// [date_serial_min, date_serial_end) and for a value that is not finite.
 bool date_to_systemtime(double serial, SYSTEMTIME& st);
 
-/// Workbook day numbers to date serials, snapped to the millisecond. In both systems values below 1 are
+/// How a workbook counts its days.
+enum class workbook_date_system {
+    from_1900,                   // 1900-01-01 is 1, with a day 60 for the 1900-02-29 that never was
+    from_1900_without_leap_day,  // 1899-12-30 is 0, 1900-01-01 is 2: the date serials themselves
+    from_1904,                   // 1904-01-02 is 1
+};
+
+/// Workbook day numbers to date serials, snapped to the millisecond. In every system values below 1 are
 /// a time of day alone. The 1900 system counts 1900-01-01 as 1 and has a day 60 for the 1900-02-29 that
-/// never was: that day has no date (nullopt). The 1904 system counts 1904-01-02 as 1. Negative values
-/// and values after 9999-12-31 have no date either.
+/// never was: that day has no date (nullopt). The 1900 system without that day counts as date serials
+/// do. The 1904 system counts 1904-01-02 as 1. Negative values and values after 9999-12-31 have no
+/// date either.
+std::optional<double> workbook_serial_to_date(double serial, workbook_date_system system);
+/// The 1904 system when `date1904`, else the 1900 system with its day 60.
 std::optional<double> workbook_serial_to_date(double serial, bool date1904);
 
 }  // namespace platform

@@ -38,6 +38,10 @@ class wb_error : public std::runtime_error {
 
 enum class wb_value_kind : std::uint8_t { number, text, boolean, error };
 
+/// How a workbook counts its date serials: the 1900 system with its day 60 for the 1900-02-29 that
+/// never was, the 1900 system without that day (serial 0 is 1899-12-30), or the 1904 system.
+enum class wb_date_system : std::uint8_t { from_1900, from_1900_without_leap_day, from_1904 };
+
 /// How a number cell is shown, from its number format: dates and currency become their own types.
 enum class wb_number_style : std::uint8_t { general, date, currency };
 
@@ -88,6 +92,10 @@ class wb_reader {
   virtual const std::vector<wb_sheet_info>& sheets() const = 0;
   /// True when the workbook counts dates from 1904-01-01 instead of the 1900 system.
   virtual bool date1904() const = 0;
+  /// The workbook's date system; the default tells only the two usual ones apart.
+  virtual wb_date_system date_system() const {
+    return date1904() ? wb_date_system::from_1904 : wb_date_system::from_1900;
+  }
   /// Delivers every cell of sheet `index` to `sink`. May be called any number of times (typing the
   /// columns takes one pass, reading the rows another); memory does not grow with the sheet's rows.
   /// Throws wb_error on a damaged sheet.

@@ -16,7 +16,7 @@ struct classified {
   double date = 0;
 };
 
-classified classify(const wb_cell& c, bool date1904) {
+classified classify(const wb_cell& c, wb_date_system dates) {
   switch (c.kind) {
     case wb_value_kind::text:
       return {c.text.empty() ? cell_kind::empty : cell_kind::text};
@@ -28,7 +28,7 @@ classified classify(const wb_cell& c, bool date1904) {
       break;
   }
   if (c.style == wb_number_style::date) {
-    if (const auto d = wb_serial_date(c.number, date1904)) return {cell_kind::date, *d};
+    if (const auto d = wb_serial_date(c.number, dates)) return {cell_kind::date, *d};
   }
   return {c.style == wb_number_style::currency ? cell_kind::currency : cell_kind::number};
 }
@@ -97,7 +97,7 @@ void name_columns(wb_sheet_layout& l, const std::map<std::uint32_t, std::string>
 }  // namespace
 
 wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header) {
-  const bool date1904 = reader.date1904();
+  const wb_date_system dates = reader.date_system();
   wb_sheet_layout l;
   l.header = header;
   std::vector<column_stats> stats;
@@ -107,7 +107,7 @@ wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool head
   while (stream->next_row(row)) {
     for (std::size_t i = 0; i < row.count; ++i) {
       const wb_cell& c = row.cells[i];
-      const classified v = classify(c, date1904);
+      const classified v = classify(c, dates);
       if (v.kind == cell_kind::empty) continue;
       if (l.empty) {
         l.empty = false;
@@ -166,11 +166,11 @@ bool wb_row_cursor::read(std::vector<wb_value>& row) {
     stream_done_ = !has_pending_;
   }
   if (has_pending_ && pending_.row == next_row_) {
-    const bool date1904 = reader_.date1904();
+    const wb_date_system dates = reader_.date_system();
     for (std::size_t i = 0; i < pending_.count; ++i) {
       const wb_cell& c = pending_.cells[i];
       if (c.col < layout_.first_col || c.col > layout_.last_col) continue;
-      const classified v = classify(c, date1904);
+      const classified v = classify(c, dates);
       if (v.kind == cell_kind::empty || v.kind == cell_kind::error) continue;
       wb_value& out = row[c.col - layout_.first_col];
       const int type = layout_.columns[c.col - layout_.first_col].type;

@@ -42,6 +42,18 @@ std::optional<double> wb_serial_date(double serial, bool date1904) {
   return platform::workbook_serial_to_date(serial, date1904);
 }
 
+std::optional<double> wb_serial_date(double serial, wb_date_system system) {
+  switch (system) {
+    case wb_date_system::from_1900_without_leap_day:
+      return platform::workbook_serial_to_date(serial, platform::workbook_date_system::from_1900_without_leap_day);
+    case wb_date_system::from_1904:
+      return platform::workbook_serial_to_date(serial, platform::workbook_date_system::from_1904);
+    case wb_date_system::from_1900:
+      break;
+  }
+  return platform::workbook_serial_to_date(serial, platform::workbook_date_system::from_1900);
+}
+
 std::optional<std::int64_t> wb_exact_currency(double value) {
   if (!std::isfinite(value) || std::fabs(value) >= 922337203685477.0) return std::nullopt;
   char buf[64];

@@ -6,9 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "workbook/wb_reader.h"
+
 /// A workbook serial as an OLE date, snapped to the millisecond; empty when it is no date. The
 /// platform's serial rules, one for every reader of the engine.
 std::optional<double> wb_serial_date(double serial, bool date1904);
+std::optional<double> wb_serial_date(double serial, wb_date_system system);
 
 /// Days since 1899-12-30 of a proleptic Gregorian date (no range check).
 std::int64_t wb_days_from_civil(int year, unsigned month, unsigned day);

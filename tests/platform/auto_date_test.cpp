@@ -144,6 +144,39 @@ TEST_P(auto_date, workbook_serials_below_one_are_times_of_day_in_both_systems)
     EXPECT_EQ(workbook_serial_to_date(1.5, true), 1463.5);
 }
 
+TEST_P(auto_date, workbook_serials_1900_without_the_leap_day)
+{
+    constexpr auto no_leap_day = workbook_date_system::from_1900_without_leap_day;
+    auto date_of = [](double serial) {
+        const auto ole = workbook_serial_to_date(serial, no_leap_day);
+        SYSTEMTIME st;
+        if (!ole || !date_to_systemtime(*ole, st)) return std::string("none");
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", st.year, st.month, st.day, st.hour, st.minute);
+        return std::string(buf);
+    };
+    EXPECT_EQ(date_of(1), "1899-12-31 00:00");
+    EXPECT_EQ(date_of(1.5), "1899-12-31 12:00");
+    EXPECT_EQ(date_of(2), "1900-01-01 00:00");
+    EXPECT_EQ(date_of(60), "1900-02-28 00:00");
+    EXPECT_EQ(date_of(60.5), "1900-02-28 12:00");
+    EXPECT_EQ(date_of(61), "1900-03-01 00:00");
+    EXPECT_EQ(date_of(45306.75), "2024-01-15 18:00");  // from day 61 on as in the usual 1900 system
+    EXPECT_EQ(workbook_serial_to_date(45306.75, no_leap_day), workbook_serial_to_date(45306.75, false));
+    EXPECT_EQ(date_of(2958465), "9999-12-31 00:00");
+    EXPECT_EQ(date_of(2958466), "none");
+    EXPECT_EQ(date_of(-1), "none");
+    EXPECT_EQ(date_of(-0.25), "none");
+    EXPECT_EQ(date_of(std::nan("")), "none");
+    // Below 1 a time of day alone, snapped to the millisecond, as in the other systems.
+    EXPECT_EQ(workbook_serial_to_date(0, no_leap_day), 0.0);
+    EXPECT_EQ(workbook_serial_to_date(0.25, no_leap_day), 0.25);
+    EXPECT_EQ(workbook_serial_to_date(0.4270833333, no_leap_day), workbook_serial_to_date(0.4270833333, false));
+    // The bool form keeps meaning the two usual systems.
+    EXPECT_EQ(workbook_serial_to_date(1, workbook_date_system::from_1900), workbook_serial_to_date(1, false));
+    EXPECT_EQ(workbook_serial_to_date(1, workbook_date_system::from_1904), workbook_serial_to_date(1, true));
+}
+
 TEST_P(auto_date, workbook_serials_snap_to_the_millisecond_before_the_range_check)
 {
     EXPECT_FALSE(workbook_serial_to_date(2958465.999999995, false));  // snaps into the year 10000

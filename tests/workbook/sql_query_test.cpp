@@ -23,6 +23,7 @@ class counting_reader final : public wb_reader {
   explicit counting_reader(std::unique_ptr<wb_reader> inner) : inner_(std::move(inner)) {}
   const std::vector<wb_sheet_info>& sheets() const override { return inner_->sheets(); }
   bool date1904() const override { return inner_->date1904(); }
+  wb_date_system date_system() const override { return inner_->date_system(); }
   void read_sheet(std::size_t index, wb_cell_sink& sink) override { inner_->read_sheet(index, sink); }
   std::unique_ptr<wb_sheet_stream> open_sheet(std::size_t index) override {
     ++streams[index];

@@ -67,6 +67,13 @@ TEST(Values, SerialsToDates) {
   EXPECT_FALSE(wb_serial_date(2958465.999999995, false));  // snaps into the year 10000
   const double tenfifteen = *wb_serial_date(0.4270833333, false);
   EXPECT_EQ(wb_render_date(tenfifteen), "10:15:00");
+  // Each system by name.
+  EXPECT_EQ(wb_serial_date(1, wb_date_system::from_1900), 2);
+  EXPECT_FALSE(wb_serial_date(60, wb_date_system::from_1900));
+  EXPECT_EQ(wb_serial_date(1, wb_date_system::from_1904), 1463);
+  EXPECT_EQ(wb_serial_date(1, wb_date_system::from_1900_without_leap_day), 1);
+  EXPECT_EQ(wb_serial_date(60, wb_date_system::from_1900_without_leap_day), 60);
+  EXPECT_FALSE(wb_serial_date(-1, wb_date_system::from_1900_without_leap_day));
 }
 
 TEST(Values, CurrencyIsExactOrNot) {

@@ -142,6 +142,38 @@ TEST_F(XlsxReader, DateCellsAndTheDateSystem) {
   EXPECT_EQ(cells[2].kind, wb_value_kind::text);  // before 1904: no serial of this workbook counts it
 }
 
+TEST_F(XlsxReader, DateSystemWithoutTheLeapDayOf1900) {
+  const std::string dates = "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>1899-12-31</v></c>"
+                            "<c r=\"B1\" t=\"d\"><v>1900-01-01T06:00:00</v></c><c r=\"C1\" t=\"d\"><v>1900-03-01</v></c>"
+                            "<c r=\"D1\" t=\"d\"><v>1899-12-29</v></c></row>";
+  struct attribute_case {
+    std::string extra;
+    wb_date_system system;
+  };
+  for (const auto& [extra, system] :
+       {attribute_case{"<workbookPr dateCompatibility=\"false\"/>", wb_date_system::from_1900_without_leap_day},
+        attribute_case{"<workbookPr dateCompatibility=\"0\"/>", wb_date_system::from_1900_without_leap_day},
+        attribute_case{"<workbookPr dateCompatibility=\"true\"/>", wb_date_system::from_1900},
+        attribute_case{"<workbookPr/>", wb_date_system::from_1900},
+        attribute_case{"<workbookPr date1904=\"1\" dateCompatibility=\"false\"/>", wb_date_system::from_1904}}) {
+    wb_test::xlsx_parts p;
+    p.workbook_extra = extra;
+    p.sheets = {{"S", dates}};
+    auto r = open(p);
+    EXPECT_EQ(r->date_system(), system) << extra;
+    EXPECT_EQ(r->date1904(), system == wb_date_system::from_1904) << extra;
+    if (system != wb_date_system::from_1900_without_leap_day) continue;
+    // ISO dates become the serials of this system: the date serials themselves.
+    const auto cells = read_all(*r);
+    ASSERT_EQ(cells.size(), 4u);
+    EXPECT_EQ(cells[0].style, wb_number_style::date);
+    EXPECT_EQ(cells[0].number, 1);
+    EXPECT_EQ(cells[1].number, 2.25);
+    EXPECT_EQ(cells[2].number, 61);
+    EXPECT_EQ(cells[3].kind, wb_value_kind::text);  // before the zero day: no serial counts it
+  }
+}
+
 TEST_F(XlsxReader, StrictNamespacesAbsoluteTargetsHiddenAndChartSheets) {
   std::map<std::string, std::string> parts;
   const std::string r = "http://purl.oclc.org/ooxml/officeDocument/relationships";

@@ -72,7 +72,7 @@ class workbook_handler : public wb_xml_handler {
     bool hidden;
   };
   std::vector<entry> sheets;
-  bool date1904 = false;
+  wb_date_system dates = wb_date_system::from_1900;
   void start(std::string_view name, const std::vector<wb_xml_attribute>& a) override {
     if (name == "sheet") {
       if (sheets.size() >= wb_max_sheets) throw wb_unreadable(path_, "too many sheets");
@@ -80,7 +80,14 @@ class workbook_handler : public wb_xml_handler {
       sheets.push_back({std::string(attr(a, "name")), std::string(attr(a, "id")), state == "hidden" || state == "veryHidden"});
     } else if (name == "workbookPr") {
       const auto v = attr(a, "date1904");
-      date1904 = v == "1" || v == "true";
+      const auto compatible = attr(a, "dateCompatibility");
+      // Without date compatibility the 1900 system has no 1900-02-29 and counts from 1899-12-30.
+      if (v == "1" || v == "true")
+        dates = wb_date_system::from_1904;
+      else if (compatible == "0" || compatible == "false")
+        dates = wb_date_system::from_1900_without_leap_day;
+      else
+        dates = wb_date_system::from_1900;
     }
   }
   void end(std::string_view) override {}
@@ -217,7 +224,7 @@ void wb_xlsx_package::read_workbook(const std::string& part) {
   if (!index) throw wb_unreadable(path(), "the workbook part '" + part + "' is missing");
   workbook_handler wh(path());
   parse_part(archive_, *index, wb_max_small_part_bytes, wh);
-  date1904_ = wh.date1904;
+  date_system_ = wh.dates;
   const auto rels = read_rels(archive_, part);
   std::string styles_part;
   for (const auto& [id, rel] : rels) {

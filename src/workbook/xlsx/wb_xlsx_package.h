@@ -36,7 +36,8 @@ class wb_xlsx_package {
 
   const wb_zip_archive& archive() const { return archive_; }
   const std::vector<wb_xlsx_sheet_part>& sheets() const { return sheets_; }
-  bool date1904() const { return date1904_; }
+  bool date1904() const { return date_system_ == wb_date_system::from_1904; }
+  wb_date_system date_system() const { return date_system_; }
   /// The number style of cell format `xf` (general when out of range).
   wb_number_style style(std::uint32_t xf) const { return xf < styles_.size() ? styles_[xf] : wb_number_style::general; }
   /// Loaded at the first use.
@@ -52,7 +53,7 @@ class wb_xlsx_package {
   std::vector<wb_number_style> styles_;
   std::string shared_strings_part_;
   std::unique_ptr<wb_shared_strings> shared_strings_;
-  bool date1904_ = false;
+  wb_date_system date_system_ = wb_date_system::from_1900;
 };
 
 /// Resolves a relationship target against the folder of the part that names it.

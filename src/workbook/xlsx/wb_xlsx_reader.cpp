@@ -14,6 +14,7 @@ class xlsx_reader final : public wb_reader {
   }
   const std::vector<wb_sheet_info>& sheets() const override { return sheets_; }
   bool date1904() const override { return package_.date1904(); }
+  wb_date_system date_system() const override { return package_.date_system(); }
   void read_sheet(std::size_t index, wb_cell_sink& sink) override {
     auto stream = wb_open_xlsx_sheet(package_, index);
     wb_row_view row;

@@ -244,9 +244,15 @@ class sheet_stream final : public wb_sheet_stream, private wb_xml_handler {
           return;
         }
         // Delivered as a dated serial of this workbook's system, as a number cell would be.
+        const wb_date_system dates = package_.date_system();
         double serial = *d;
-        if (serial >= 1) serial -= package_.date1904() ? 1462 : (serial < 61 ? 1 : 0);
-        const auto back = wb_serial_date(serial, package_.date1904());
+        if (serial >= 1) {
+          if (dates == wb_date_system::from_1904)
+            serial -= 1462;
+          else if (dates == wb_date_system::from_1900 && serial < 61)
+            serial -= 1;
+        }
+        const auto back = wb_serial_date(serial, dates);
         if (!back || *back != *d) {  // a date this workbook's system cannot count
           add_text_cell(v, false);
           return;
