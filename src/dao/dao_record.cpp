@@ -7,12 +7,6 @@
 
 namespace {
 
-template <class T>
-ole_com_ptr<T> hold(T* p) {
-  if (p) p->AddRef();
-  return ole_com_ptr<T>(p);
-}
-
 template <class String>
 String fix_zero_date(String text, const String& day0, const String& blank_day, const String& midnight) {
   const auto pos = text.find(day0);
@@ -37,7 +31,7 @@ std::string dao_fix_zero_date(std::string text) {
   return fix_zero_date<std::string>(std::move(text), "1899-12-30", "0000-00-00", "00:00:00");
 }
 
-dao_field::dao_field(wb_field* f) : field(hold(f)) {
+dao_field::dao_field(wb_field* f) : field(ole_share(f)) {
   tk_log(1, "dao_field::ctor");
   if (!field) TK_ASSERT_SITE("dao_rec", 27);
   dao_call([&] {
@@ -194,7 +188,7 @@ ole_variant dao_get_valid_variant(const udb_field& field) {
   return result;
 }
 
-dao_record::dao_record(wb_fields* f) : fields(hold(f)) {
+dao_record::dao_record(wb_fields* f) : fields(ole_share(f)) {
   if (!fields) TK_ASSERT_SITE("dao_rec", 356);
   tk_log(1, "dao_record::dao_record: n_refs = %d", ole_get_ref_count(fields.get()));
   const int n = dao_call([&] { return fields->count(); });

@@ -8,22 +8,24 @@
 
 namespace {
 
-template <class T>
-ole_com_ptr<T> hold(T* p) {
-  if (p) p->AddRef();
-  return ole_com_ptr<T>(p);
-}
-
 bool enclosed_by(const std::wstring& text, wchar_t c) {
   return text.size() > 1 && text.front() == c && text.back() == c;
 }
 
 void strip_ends(std::wstring& text) { text = text.substr(1, text.size() - 2); }
 
+// A column's descriptor from its engine field; a GUID column travels as date and time.
+std::unique_ptr<t_ftd> make_descriptor(wb_field* field, short type, const ole_variant& value, int reserved) {
+  const dao_field column(field);
+  auto descriptor = std::make_unique<t_ftd>(column, value, reserved);
+  if (type == wb_dao_guid) descriptor->reserved = udb_reserved_date_time;
+  return descriptor;
+}
+
 }  // namespace
 
 dao_recordset::dao_recordset(const std::wstring& name, wb_recordset* rs, wb_tabledef* td)
-    : udb_recordset(name, true), recordset(hold(rs)), tabledef(hold(td)) {
+    : udb_recordset(name, true), recordset(ole_share(rs)), tabledef(ole_share(td)) {
   tk_log(2, "dao_recordset::dao_recordset(%s)", name);
   if (!recordset) TK_ASSERT_SITE("dao_recs", 45);
   if (tabledef) {
@@ -38,7 +40,7 @@ dao_recordset::dao_recordset(const std::wstring& name, wb_recordset* rs, wb_tabl
 
 dao_recordset::dao_recordset(const std::wstring& name, const std::wstring& sql, wb_recordset* rs, wb_querydef* qd,
                              int record_count)
-    : udb_recordset(name, sql, true), recordset(hold(rs)), querydef(hold(qd)) {
+    : udb_recordset(name, sql, true), recordset(ole_share(rs)), querydef(ole_share(qd)) {
   tk_log(2, "dao_recordset::dao_recordset(%s)", name);
   if (!recordset) TK_ASSERT_SITE("dao_recs", 72);
   if (querydef) {
@@ -112,12 +114,7 @@ void dao_recordset::init_schema(wb_tabledef* td) {
     ole_variant value;
     if (!(type == wb_dao_date && reserved == udb_reserved_date_now))
       value = ole_variant::from_wstring(text, dao_field::get_vartype(type));
-    auto descriptor = [&] {
-      const dao_field column(field.get());
-      return std::make_unique<t_ftd>(column, value, reserved);
-    }();
-    if (type == wb_dao_guid) descriptor->reserved = udb_reserved_date_time;
-    schema.push_back(std::move(descriptor));
+    schema.push_back(make_descriptor(field.get(), type, value, reserved));
   }
   tk_log(2, "End of dao_recordset::init_schema");
 }
@@ -142,12 +139,7 @@ void dao_recordset::init_schema(wb_querydef* qd) {
       if (enclosed_by(text, L'"')) strip_ends(text);
     }
     const ole_variant value = ole_variant::from_wstring(text, dao_field::get_vartype(type));
-    auto descriptor = [&] {
-      const dao_field column(field.get());
-      return std::make_unique<t_ftd>(column, value, reserved);
-    }();
-    if (type == wb_dao_guid) descriptor->reserved = udb_reserved_date_time;
-    schema.push_back(std::move(descriptor));
+    schema.push_back(make_descriptor(field.get(), type, value, reserved));
   }
   tk_log(2, "End of dao_recordset::init_schema");
 }

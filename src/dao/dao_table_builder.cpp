@@ -12,12 +12,6 @@ namespace {
 
 constexpr long attribute_auto_increment = 0x10;
 
-template <class T>
-ole_com_ptr<T> hold(T* p) {
-  if (p) p->AddRef();
-  return ole_com_ptr<T>(p);
-}
-
 /// The generated name of a source column (compared case-insensitively), or the name itself.
 std::wstring mapped_name(const std::map<std::wstring, std::wstring>& map, const std::wstring& name) {
   tk_log(1, "t_names_map::get_mapped_name(%s)", name);
@@ -31,7 +25,7 @@ bool valid_variant_type(VARTYPE vt) { return vt == VT_I1 || vt == VT_UI2 || vt =
 }  // namespace
 
 dao_schema_initializer::dao_schema_initializer(wb_tabledef* target, const udb_schema& source)
-    : table(hold(target)), validator(source) {
+    : table(ole_share(target)), validator(source) {
   tk_log(2, "dao_schema_initializer::ctor");
   for (const auto& d : source) {
     const bool acceptable = validator.is_acceptable(d->name);
@@ -108,7 +102,7 @@ void dao_schema_initializer::initialize() {
 dao_indexes_initializer::dao_indexes_initializer(wb_tabledef* target, const dao_schema_initializer& column_builder,
                                                  const udb_indexes& source,
                                                  const std::map<std::wstring, std::wstring>& names)
-    : table(hold(target)), validator(source), columns(column_builder), name_map(names) {
+    : table(ole_share(target)), validator(source), columns(column_builder), name_map(names) {
   tk_log(2, "dao_indexes_initializer::ctor");
   for (const auto& index : source) {
     if (index.fields.size() > max_index_fields) continue;

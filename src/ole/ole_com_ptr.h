@@ -58,5 +58,13 @@ private:
     T* p_ = nullptr;
 };
 
+/// Takes one more reference to `p` for the caller (null stays null).
+template <class T>
+ole_com_ptr<T> ole_share(T* p) noexcept
+{
+    if (p) p->AddRef();
+    return ole_com_ptr<T>(p);
+}
+
 /// The reference count of an interface (the count before this call); null is an internal error.
 int ole_get_ref_count(ref_counted_object* object);

@@ -45,15 +45,24 @@ long tk_reg_key::create(tk_hkey root, const std::string& sub_key, unsigned long*
 
 void tk_reg_key::close() { m_store.reset(); }
 
+namespace {
+
+// Reads one value of an open key, with the type and size line every reader logs.
+long lookup(key_store* store, const std::string& name, key_store::value& stored) {
+  if (store == nullptr) return EBADF;
+  if (const int rc = store->get(name, stored)) return rc;
+  tk_log(1, "type=%d, size=%d", stored.type == key_store::kind::dword ? reg_dword : reg_sz,
+         stored.type == key_store::kind::dword ? 4 : static_cast<int>(stored.text.size() + 1));
+  return 0;
+}
+
+}  // namespace
+
 long tk_reg_key::get_value(std::uint32_t& value, const char* name) {
   if (name == nullptr) TK_ASSERT_SITE("tk_regk", 98);
   tk_log(2, "tk_reg_key::get_value(ulong, %s)", name);
-  if (!m_store) return EBADF;
   key_store::value stored;
-  const int rc = m_store->get(name, stored);
-  if (rc != 0) return rc;
-  tk_log(1, "type=%d, size=%d", stored.type == key_store::kind::dword ? reg_dword : reg_sz,
-         stored.type == key_store::kind::dword ? 4 : static_cast<int>(stored.text.size() + 1));
+  if (const long rc = lookup(m_store.get(), name, stored)) return rc;
   // The store is typed: a text never loads as a number.
   if (stored.type != key_store::kind::dword) return EINVAL;
   value = stored.number;
@@ -82,12 +91,8 @@ long tk_reg_key::get_value(char* buffer, const char* name, std::uint32_t* size) 
   if (size == nullptr) TK_ASSERT_SITE("tk_regk", 115);
   if (name == nullptr) TK_ASSERT_SITE("tk_regk", 116);
   tk_log(2, "tk_reg_key::get_value(LPSTR, %s)", name);
-  if (!m_store) return EBADF;
   key_store::value stored;
-  const int rc = m_store->get(name, stored);
-  if (rc != 0) return rc;
-  tk_log(1, "type=%d, size=%d", stored.type == key_store::kind::dword ? reg_dword : reg_sz,
-         stored.type == key_store::kind::dword ? 4 : static_cast<int>(stored.text.size() + 1));
+  if (const long rc = lookup(m_store.get(), name, stored)) return rc;
   if (stored.type != key_store::kind::text) return EINVAL;
   return copy_out(stored.text, buffer, size);
 }
@@ -96,10 +101,8 @@ long tk_reg_key::get_value(wchar_t* buffer, const wchar_t* name, std::uint32_t* 
   if (size == nullptr) TK_ASSERT_SITE("tk_regk", 132);
   if (name == nullptr) TK_ASSERT_SITE("tk_regk", 133);
   tk_wlog(2, L"tk_reg_key::get_value(LPWSTR, %s)", name);
-  if (!m_store) return EBADF;
   key_store::value stored;
-  const int rc = m_store->get(tk_to_utf8(name), stored);
-  if (rc != 0) return rc;
+  if (const long rc = lookup(m_store.get(), tk_to_utf8(name), stored)) return rc;
   if (stored.type != key_store::kind::text) return EINVAL;
   return copy_out(tk_utf8_to_unicode(stored.text), buffer, size);
 }

@@ -35,13 +35,6 @@ wb_error wb_closed();
 wb_error wb_not_supported();
 wb_error wb_no_item(const std::wstring& name);
 
-/// Takes one more reference to `p` for the caller.
-template <class T>
-ole_com_ptr<T> wb_share(T* p) {
-  if (p) p->AddRef();
-  return ole_com_ptr<T>(p);
-}
-
 /// A list of fields owned by reference.
 class wb_field_list : public wb_fields {
  public:
@@ -52,13 +45,13 @@ class wb_field_list : public wb_fields {
   ole_com_ptr<wb_field> item(int index) override {
     return wb_guarded(errors_, [&] {
       if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) throw wb_no_item(std::to_wstring(index));
-      return wb_share(fields_[static_cast<std::size_t>(index)].get());
+      return ole_share(fields_[static_cast<std::size_t>(index)].get());
     });
   }
   void append(wb_field* field) override {
     wb_guarded(errors_, [&] {
       if (read_only_) throw wb_read_only();
-      fields_.push_back(wb_share(field));
+      fields_.push_back(ole_share(field));
     });
   }
 

@@ -220,7 +220,7 @@ class workbook_recordset final : public wb_recordset {
   ole_com_ptr<wb_fields> fields() override {
     return wb_guarded(db_->errors, [&] {
       check();
-      return wb_share(fields_.get());
+      return ole_share(fields_.get());
     });
   }
   void move_first() override {

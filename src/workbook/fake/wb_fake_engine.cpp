@@ -74,7 +74,7 @@ class fake_fields final : public wb_fields {
     return ctx_->run("field_item_call", [&] {
       if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) throw wb_no_item(std::to_wstring(index));
       if (ctx_->null_result("field_item")) return ole_com_ptr<wb_field>();
-      return wb_share(fields_[static_cast<std::size_t>(index)].get());
+      return ole_share(fields_[static_cast<std::size_t>(index)].get());
     });
   }
   void append(wb_field* field) override {
@@ -82,7 +82,7 @@ class fake_fields final : public wb_fields {
       auto* list = sink_ ? sink_() : nullptr;
       if (!list) throw wb_read_only();
       list->push_back(static_cast<fake_field*>(field)->data());
-      fields_.push_back(wb_share(field));
+      fields_.push_back(ole_share(field));
     });
   }
 
