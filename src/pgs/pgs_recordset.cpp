@@ -102,14 +102,48 @@ std::string pgs_recordset::catalogue_table() const {
 
 // ---- catalogue statements ----------------------------------------------------------
 
+// The columns of the table with the texts the standard information schema gives (data_type,
+// lengths, precisions, is_nullable, the default), read from the system catalogue of that one table:
+// the information schema's view filters every column of the database and costs milliseconds per
+// table. The visibility rule of the view (owner or a column privilege) is kept.
 std::string pgs_recordset::get_table_sql() const {
   tk_log(1, "pgs_recordset::get_table_sql");
   tk_log(1, "s_name=%s, t_name=%s", s_name, t_name);
   const std::string sql =
-      "SELECT ordinal_position, column_name,  data_type, character_maximum_length, column_default, is_nullable, "
-      "numeric_precision, numeric_precision_radix, numeric_scale, datetime_precision FROM "
-      "information_schema.columns  WHERE table_schema = " +
-      catalogue_schema() + " AND table_name = " + catalogue_table() + " order by table_name, ordinal_position ";
+      "SELECT a.attnum AS ordinal_position, a.attname AS column_name, "
+      "CASE WHEN t.typtype = 'd' THEN "
+      "CASE WHEN bt.typelem <> 0 AND bt.typlen = -1 THEN 'ARRAY' "
+      "WHEN nbt.nspname = 'pg_catalog' THEN format_type(t.typbasetype, NULL) ELSE 'USER-DEFINED' END "
+      "ELSE CASE WHEN t.typelem <> 0 AND t.typlen = -1 THEN 'ARRAY' "
+      "WHEN nt.nspname = 'pg_catalog' THEN format_type(a.atttypid, NULL) ELSE 'USER-DEFINED' END "
+      "END AS data_type, "
+      "information_schema._pg_char_max_length(information_schema._pg_truetypid(a.*, t.*), "
+      "information_schema._pg_truetypmod(a.*, t.*)) AS character_maximum_length, "
+      "CASE WHEN a.attgenerated = '' AND pg_has_role(c.relowner, 'USAGE') THEN pg_get_expr(ad.adbin, ad.adrelid) END "
+      "AS column_default, "
+      "CASE WHEN a.attnotnull OR (t.typtype = 'd' AND t.typnotnull) THEN 'NO' ELSE 'YES' END AS is_nullable, "
+      "information_schema._pg_numeric_precision(information_schema._pg_truetypid(a.*, t.*), "
+      "information_schema._pg_truetypmod(a.*, t.*)) AS numeric_precision, "
+      "information_schema._pg_numeric_precision_radix(information_schema._pg_truetypid(a.*, t.*), "
+      "information_schema._pg_truetypmod(a.*, t.*)) AS numeric_precision_radix, "
+      "information_schema._pg_numeric_scale(information_schema._pg_truetypid(a.*, t.*), "
+      "information_schema._pg_truetypmod(a.*, t.*)) AS numeric_scale, "
+      "information_schema._pg_datetime_precision(information_schema._pg_truetypid(a.*, t.*), "
+      "information_schema._pg_truetypmod(a.*, t.*)) AS datetime_precision "
+      "FROM pg_attribute a "
+      "JOIN pg_class c ON c.oid = a.attrelid "
+      "JOIN pg_namespace nc ON nc.oid = c.relnamespace "
+      "JOIN pg_type t ON t.oid = a.atttypid "
+      "JOIN pg_namespace nt ON nt.oid = t.typnamespace "
+      "LEFT JOIN pg_attrdef ad ON ad.adrelid = a.attrelid AND ad.adnum = a.attnum "
+      "LEFT JOIN (pg_type bt JOIN pg_namespace nbt ON nbt.oid = bt.typnamespace) "
+      "ON t.typtype = 'd' AND t.typbasetype = bt.oid "
+      "WHERE nc.nspname = " + catalogue_schema() + " AND c.relname = " + catalogue_table() +
+      " AND c.relkind IN ('r', 'v', 'f', 'p') AND a.attnum > 0 AND NOT a.attisdropped "
+      "AND NOT pg_is_other_temp_schema(nc.oid) "
+      "AND (pg_has_role(c.relowner, 'USAGE') OR "
+      "has_column_privilege(c.oid, a.attnum, 'SELECT, INSERT, UPDATE, REFERENCES')) "
+      "ORDER BY a.attnum";
   tk_log(2, "Got query: %s", sql);
   return sql;
 }

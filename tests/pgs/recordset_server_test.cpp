@@ -88,6 +88,40 @@ TEST_F(ServerPgsRecordset, ColumnsTypesDefaultsAndAutoIncrementFromTheCatalogue)
   EXPECT_EQ(rs->n_u_index, -1);
 }
 
+// The column statement reads the catalogue of one table directly; it must give exactly what the
+// standard information schema gives for that table, whatever the column types.
+TEST_F(ServerPgsRecordset, ColumnStatementAgreesWithTheInformationSchema) {
+  auto rs = open(
+      "CREATE SCHEMA odd_schema;"
+      "CREATE DOMAIN public.short_text AS varchar(12) NOT NULL;"
+      "CREATE DOMAIN public.int_list AS integer[];"
+      "CREATE TYPE public.mood AS ENUM ('sad', 'ok');"
+      "CREATE TABLE odd_schema.wide_t (id serial PRIMARY KEY, v varchar(40) DEFAULT 'x''y', "
+      "c char(3), b bit(4), vb bit varying(9), n numeric(12,3), n2 numeric, r real, d double precision, "
+      "i2 smallint, i8 bigint DEFAULT 7, ts timestamp(2), tz timestamptz, tm time(1) with time zone, "
+      "iv interval, dt date DEFAULT now(), arr integer[], dom public.short_text, doma public.int_list, "
+      "m public.mood, j jsonb, bin bytea, money_col money, dropped int, g int GENERATED ALWAYS AS (i2 * 2) STORED);"
+      "ALTER TABLE odd_schema.wide_t DROP COLUMN dropped;"
+      "CREATE TABLE public.wide_t (other int)",
+      L"odd_schema.wide_t");
+  ASSERT_EQ(rs->schema.size(), 24u);
+  pqxx::connection check(tamarind_test::server_connection_string(tk_to_utf8(name)));
+  pqxx::work tx(check);
+  const auto ours = tx.exec(rs->get_table_sql());
+  const auto standard = tx.exec(
+      "SELECT ordinal_position, column_name, data_type, character_maximum_length, column_default, is_nullable, "
+      "numeric_precision, numeric_precision_radix, numeric_scale, datetime_precision FROM information_schema.columns "
+      "WHERE table_schema = 'odd_schema' AND table_name = 'wide_t' ORDER BY ordinal_position");
+  ASSERT_EQ(ours.size(), standard.size());
+  ASSERT_EQ(ours.columns(), standard.columns());
+  for (pqxx::result::size_type r = 0; r < ours.size(); ++r)
+    for (pqxx::row::size_type c = 0; c < ours.columns(); ++c) {
+      SCOPED_TRACE(std::string(standard[r][1].c_str()) + " / " + standard.column_name(c));
+      EXPECT_EQ(ours[r][c].is_null(), standard[r][c].is_null());
+      EXPECT_EQ(std::string(ours[r][c].c_str()), std::string(standard[r][c].c_str()));
+    }
+}
+
 TEST_F(ServerPgsRecordset, AMissingTableGivesAnEmptySchemaAndNoCount) {
   pgs_recordset rs(*db, L"nosuchschema.nosuchtable", db->relationships, 1);
   EXPECT_TRUE(rs.schema.empty());

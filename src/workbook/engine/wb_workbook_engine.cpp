@@ -1,10 +1,12 @@
 // The workbook engine: a read-only database whose tables are the worksheets of one workbook.
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
 #include "platform/auto_date.h"
 #include "tk/tk_string.h"
 #include "workbook/engine/wb_engine_support.h"
+#include "workbook/engine/wb_row_prefetch.h"
 #include "workbook/engine/wb_select.h"
 #include "workbook/wb_sheet_model.h"
 #include "workbook/sql/wb_sql_query.h"
@@ -126,21 +128,36 @@ class sheet_rows final : public row_source {
   sheet_rows(state_ptr db, std::shared_ptr<sheet_table> table)
       : db_(std::move(db)), table_(std::move(table)), layout_(db_->layout(*table_)) {}
   const std::vector<wb_column>& columns() const override { return layout_.columns; }
-  void restart() override { cursor_.reset(); }
+  void restart() override {
+    prefetch_.reset();  // first: its worker reads through the cursor
+    cursor_.reset();
+  }
   bool read(std::vector<ole_variant>& row) override {
-    if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(*db_->reader, table_->index, layout_);
-    if (!cursor_->read(values_)) return false;
-    row.clear();
-    for (const auto& v : values_) row.push_back(to_variant(v));
-    return true;
+    if (!prefetch_) {
+      // About a few thousand values a batch, whatever the sheet's width.
+      const std::size_t rows_per_batch = std::max<std::size_t>(16, 4096 / std::max<std::size_t>(1, layout_.columns.size()));
+      prefetch_ = std::make_unique<wb_row_prefetch>([this](std::vector<ole_variant>& r) { return read_now(r); },
+                                                    rows_per_batch);
+    }
+    return prefetch_->next(row);
   }
 
  private:
+  // On the prefetch worker.
+  bool read_now(std::vector<ole_variant>& row) {
+    if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(*db_->reader, table_->index, layout_);
+    if (!cursor_->read(values_)) return false;
+    row.resize(values_.size());
+    for (std::size_t i = 0; i < values_.size(); ++i) row[i] = to_variant(values_[i]);
+    return true;
+  }
+
   state_ptr db_;
   std::shared_ptr<sheet_table> table_;
   const wb_sheet_layout& layout_;
   std::unique_ptr<wb_row_cursor> cursor_;
   std::vector<wb_value> values_;
+  std::unique_ptr<wb_row_prefetch> prefetch_;  // last: stopped before what its worker uses
 };
 
 class count_rows final : public row_source {
