@@ -20,10 +20,16 @@ namespace {
 
 constexpr VARTYPE byte_array = VT_ARRAY | VT_UI1;
 
-void log_initialize(VARTYPE vt)
+// Every value constructed passes here: the level test stays inline, the logging out of line.
+[[gnu::noinline, gnu::cold]] void write_initialize(VARTYPE vt)
 {
     tk_log(1, "ole_variant::initialize");
     tk_log(1, "src.vt=%d", static_cast<int>(vt));
+}
+
+inline void log_initialize(VARTYPE vt)
+{
+    if (tk_log_enabled(1)) write_initialize(vt);
 }
 
 // UTF-8 text to wide text, ending at a NUL as tk_utf8_to_unicode does; ASCII, the common case, is

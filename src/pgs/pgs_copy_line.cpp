@@ -26,18 +26,27 @@ bool prints_plain_number(VARTYPE vt) {
 bool takes_text_as_is(VARTYPE column) { return column != VT_DATE && !ole_is_binary(column); }
 
 // COPY text: a tab or line feed would end the field or the row and a backslash starts an escape;
-// carriage returns are dropped.
+// carriage returns are dropped. Runs of plain ASCII, the usual text, are copied in one go.
 void append_escaped(std::string& line, std::wstring_view text) {
-  for (wchar_t c : text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t plain = i;
+    while (plain < text.size() && static_cast<char32_t>(text[plain]) < 0x80 && text[plain] != L'\t' &&
+           text[plain] != L'\\' && text[plain] != L'\n' && text[plain] != L'\r')
+      ++plain;
+    if (plain > i) {
+      const std::size_t at = line.size();
+      line.resize(at + (plain - i));
+      for (char* out = line.data() + at; i < plain; ++i) *out++ = static_cast<char>(text[i]);
+      continue;
+    }
+    const wchar_t c = text[i++];
     if (c == L'\t' || c == L'\\') {
       line += '\\';
       line += static_cast<char>(c);
     } else if (c == L'\n') {
       line += "\\n";
-    } else if (c == L'\r') {
-    } else if (static_cast<char32_t>(c) < 0x80) {
-      line += static_cast<char>(c);
-    } else {
+    } else if (c != L'\r') {
       platform::utf8_append(line, static_cast<char32_t>(c));
     }
   }

@@ -49,6 +49,14 @@ TEST(CopyLine, FourColumnExampleByteForByte) {
   EXPECT_EQ(line_of(record, schema), std::string("a\\\tb\t5\t2011-03-04\t"));
 }
 
+TEST(CopyLine, TextBetweenEscapesAndBeyondAsciiKeepsEveryCharacter) {
+  udb_schema schema;
+  schema.push_back(column(L"a", VT_BSTR));
+  udb_record record;
+  record.push_back(field(L"a", ole_variant(L"Gr\u00fc\u00dfe\t\u65e5\u672c\\end\r\U0001F600x\n")));
+  EXPECT_EQ(line_of(record, schema), "Gr\xc3\xbc\xc3\x9f" "e\\\t\xe6\x97\xa5\xe6\x9c\xac\\\\end\xf0\x9f\x98\x80x\\n");
+}
+
 TEST(CopyLine, ControlCharactersNullsAndEmptyTexts) {
   udb_schema schema;
   schema.push_back(column(L"a", VT_BSTR));
