@@ -92,15 +92,16 @@ std::string pgs_recordset::qualified_name() const {
   return engine().quote_ident(s_name) + "." + engine().quote_ident(t_name);
 }
 
-std::string pgs_recordset::catalogue_schema() const {
-  return pgs_sql_literal(engine().object_name(s_name));
-}
-
-std::string pgs_recordset::catalogue_table() const {
-  return pgs_sql_literal(engine().object_name(t_name));
-}
-
 // ---- catalogue statements ----------------------------------------------------------
+
+// Every catalogue statement takes the schema as $1 and the table as $2, and is prepared once per
+// connection: planning these statements costs more than running them, once per worksheet.
+pqxx::result pgs_recordset::catalogue_query(pqxx::transaction_base& tx, const char* name, const std::string& sql) const {
+  const std::string schema = engine().object_name(s_name), table = engine().object_name(t_name);
+  tk_log(1, "%s with $1=%s, $2=%s", name, schema, table);
+  engine().connection().prepare(name, sql);
+  return tx.exec_prepared(name, schema, table);
+}
 
 // The columns of the table with the texts the standard information schema gives (data_type,
 // lengths, precisions, is_nullable, the default), read from the system catalogue of that one table:
@@ -138,7 +139,7 @@ std::string pgs_recordset::get_table_sql() const {
       "LEFT JOIN pg_attrdef ad ON ad.adrelid = a.attrelid AND ad.adnum = a.attnum "
       "LEFT JOIN (pg_type bt JOIN pg_namespace nbt ON nbt.oid = bt.typnamespace) "
       "ON t.typtype = 'd' AND t.typbasetype = bt.oid "
-      "WHERE nc.nspname = " + catalogue_schema() + " AND c.relname = " + catalogue_table() +
+      "WHERE nc.nspname = $1 AND c.relname = $2"
       " AND c.relkind IN ('r', 'v', 'f', 'p') AND a.attnum > 0 AND NOT a.attisdropped "
       "AND NOT pg_is_other_temp_schema(nc.oid) "
       "AND (pg_has_role(c.relowner, 'USAGE') OR "
@@ -154,9 +155,9 @@ std::string pgs_recordset::get_pk_sql() const {
   tk_log(1, "pgs_recordset::get_pk_sql");
   const std::string sql =
       "SELECT DISTINCT relname p FROM pg_class WHERE oid IN ( SELECT indexrelid FROM pg_index, pg_class, "
-      "pg_namespace WHERE pg_class.relname=" + catalogue_table() + " AND pg_namespace.oid=pg_class.relnamespace AND "
-      "pg_namespace.nspname=" + catalogue_schema() + " AND pg_class.oid=pg_index.indrelid AND indisunique = 't' AND "
-      "indisprimary = 't' );";
+      "pg_namespace WHERE pg_class.relname=$2 AND pg_namespace.oid=pg_class.relnamespace AND "
+      "pg_namespace.nspname=$1 AND pg_class.oid=pg_index.indrelid AND indisunique = 't' AND "
+      "indisprimary = 't' )";
   tk_log(1, "QUERY=%s", sql);
   return sql;
 }
@@ -168,8 +169,8 @@ std::string pgs_recordset::get_pk_detailed_sql() const {
       "SELECT pg_attribute.attname as column_name, format_type(pg_attribute.atttypid, pg_attribute.atttypmod), "
       "t.relname, i.relname FROM pg_class t, pg_namespace n, pg_class i, pg_index ix, pg_attribute WHERE "
       "t.oid=ix.indrelid AND i.oid=ix.indexrelid AND n.oid=t.relnamespace AND pg_attribute.attrelid=t.oid AND "
-      "pg_attribute.attnum=ANY(ix.indkey) AND t.relkind='r' AND t.relname=" + catalogue_table() +
-      " AND n.nspname=" + catalogue_schema() +
+      "pg_attribute.attnum=ANY(ix.indkey) AND t.relkind='r' AND t.relname=$2"
+      " AND n.nspname=$1"
       " AND indisprimary ORDER BY t.relname, i.relname, array_position(ix.indkey::int2[], pg_attribute.attnum)";
   tk_log(1, "QUERY=%s", sql);
   return sql;
@@ -179,9 +180,9 @@ std::string pgs_recordset::get_indices_sql() const {
   tk_log(1, "pgs_recordset::get_indices_sql");
   const std::string sql =
       "SELECT relname, indkey, indisunique   FROM pg_class, pg_index   WHERE pg_class.oid = pg_index.indexrelid     "
-      "AND pg_class.oid IN (   SELECT indexrelid   FROM pg_index, pg_class, pg_namespace   WHERE pg_class.relname=" +
-      catalogue_table() + "   AND pg_namespace.oid=pg_class.relnamespace   AND pg_namespace.nspname=" +
-      catalogue_schema() + "   AND pg_class.oid=pg_index.indrelid   AND indisunique != 't'   AND indisprimary != 't') ";
+      "AND pg_class.oid IN (   SELECT indexrelid   FROM pg_index, pg_class, pg_namespace   WHERE pg_class.relname="
+      "$2   AND pg_namespace.oid=pg_class.relnamespace   AND pg_namespace.nspname="
+      "$1   AND pg_class.oid=pg_index.indrelid   AND indisunique != 't'   AND indisprimary != 't') ";
   tk_log(1, "QUERY=%s", sql);
   return sql;
 }
@@ -196,8 +197,8 @@ std::string pgs_recordset::get_fk_sql() const {
       "c.contype AS constraint_type, confdeltype AS on_delete, __n2.nspname AS references_schema, c.oid AS "
       "constraint_oid FROM pg_constraint c LEFT JOIN pg_class __t  ON c.conrelid  = __t.oid LEFT JOIN pg_class "
       "__t2 ON c.confrelid = __t2.oid LEFT JOIN pg_namespace __n ON __t.relnamespace = __n.oid LEFT JOIN "
-      "pg_namespace __n2 ON __t2.relnamespace = __n2.oid WHERE c.contype = 'f' and __t.relname  = " +
-      catalogue_table() + " AND __n.nspname = " + catalogue_schema();
+      "pg_namespace __n2 ON __t2.relnamespace = __n2.oid WHERE c.contype = 'f' and __t.relname  = "
+      "$2 AND __n.nspname = $1";
   tk_log(1, "QUERY=%s", sql);
   return sql;
 }
@@ -248,7 +249,7 @@ void pgs_recordset::init_schema() {
   tk_log(2, "pgs_recordset::init_schema");
   try {
     pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "get_schema");
-    const pqxx::result rows = tx.exec(get_table_sql());
+    const pqxx::result rows = catalogue_query(tx, "tmd_table_columns", get_table_sql());
     bool seen_auto = false;
     for (const auto& row : rows) {
       const std::string def = row[4].is_null() ? std::string() : row[4].c_str();
@@ -299,12 +300,12 @@ void pgs_recordset::init_indexes() {
   tk_log(1, "pgs_recordset::init_indexes");
   try {
     pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "init_indexes");
-    const pqxx::result pk = tx.exec(get_pk_sql());
+    const pqxx::result pk = catalogue_query(tx, "tmd_primary_key", get_pk_sql());
     if (!pk.empty()) {
       udb_index key;
       key.name = tk_utf8_to_unicode(pk[0][0].c_str());
       tk_log(2, "got PK name: %s", key.name);
-      for (const auto& row : tx.exec(get_pk_detailed_sql())) {
+      for (const auto& row : catalogue_query(tx, "tmd_primary_key_columns", get_pk_detailed_sql())) {
         key.fields.push_back(tk_utf8_to_unicode(row[0].c_str()));
         tk_log(1, "got PK fld name: %s", key.fields.back());
       }
@@ -315,7 +316,7 @@ void pgs_recordset::init_indexes() {
         add_index(key);
       }
     }
-    for (const auto& row : tx.exec(get_indices_sql())) {
+    for (const auto& row : catalogue_query(tx, "tmd_indexes", get_indices_sql())) {
       udb_index index;
       index.name = tk_utf8_to_unicode(row[0].c_str());
       get_numbers_from_string(row[1].c_str(), index.fields);
@@ -323,7 +324,7 @@ void pgs_recordset::init_indexes() {
       index.unique = std::string_view(row[2].c_str()) == "t";
       add_index(index);
     }
-    for (const auto& row : tx.exec(get_fk_sql())) {
+    for (const auto& row : catalogue_query(tx, "tmd_foreign_keys", get_fk_sql())) {
       udb_relationship key(tk_utf8_to_unicode(row[0].c_str()), L"",
                            s_name + L"." + tk_utf8_to_unicode(row[1].c_str()),
                            tk_utf8_to_unicode(row[7].c_str()) + L"." + tk_utf8_to_unicode(row[3].c_str()), {}, {},

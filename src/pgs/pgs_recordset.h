@@ -10,6 +10,11 @@
 #include "udb/udb_relationships.h"
 
 namespace pqxx {
+class result;
+class transaction_base;
+}  // namespace pqxx
+
+namespace pqxx {
 class icursorstream;
 class result;
 class dbtransaction;
@@ -52,7 +57,7 @@ class pgs_recordset : public udb_recordset {
   void finish() override;
   std::vector<udb_row_error> take_row_errors() override;
 
-  // Catalogue statements (UTF-8).
+  // Catalogue statements (UTF-8); they take the schema as $1 and the table as $2.
   std::string get_select_fields() const;
   std::string get_table_sql() const;
   std::string get_pk_sql() const;
@@ -85,8 +90,8 @@ class pgs_recordset : public udb_recordset {
   void finish_quietly() noexcept;
   /// "schema"."table" for statements, spelled as the catalogue lookups spell it.
   std::string qualified_name() const;
-  std::string catalogue_schema() const;
-  std::string catalogue_table() const;
+  /// Runs a catalogue statement for this table, prepared under `name` on the connection.
+  pqxx::result catalogue_query(pqxx::transaction_base& tx, const char* name, const std::string& sql) const;
 
   udb_relationships* relationships;
   bool eof = false;

@@ -107,7 +107,7 @@ TEST_F(ServerPgsRecordset, ColumnStatementAgreesWithTheInformationSchema) {
   ASSERT_EQ(rs->schema.size(), 24u);
   pqxx::connection check(tamarind_test::server_connection_string(tk_to_utf8(name)));
   pqxx::work tx(check);
-  const auto ours = tx.exec(rs->get_table_sql());
+  const auto ours = tx.exec_params(rs->get_table_sql(), "odd_schema", "wide_t");
   const auto standard = tx.exec(
       "SELECT ordinal_position, column_name, data_type, character_maximum_length, column_default, is_nullable, "
       "numeric_precision, numeric_precision_radix, numeric_scale, datetime_precision FROM information_schema.columns "
