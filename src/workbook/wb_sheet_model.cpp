@@ -96,7 +96,7 @@ void name_columns(wb_sheet_layout& l, const std::map<std::uint32_t, std::string>
 
 }  // namespace
 
-wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header) {
+wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header, const std::atomic<bool>* stop) {
   const wb_date_system dates = reader.date_system();
   wb_sheet_layout l;
   l.header = header;
@@ -105,6 +105,7 @@ wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool head
   auto stream = reader.open_sheet(index);
   wb_row_view row;
   while (stream->next_row(row)) {
+    if (stop && stop->load(std::memory_order_relaxed)) throw wb_profile_stopped{};
     for (std::size_t i = 0; i < row.count; ++i) {
       const wb_cell& c = row.cells[i];
       const classified v = classify(c, dates);

@@ -1,6 +1,7 @@
 #pragma once
 // A worksheet as a table, shared by every file format: the block of cells with a value, the header
 // row, the column types from every data row (first pass), and the rows' values (second pass).
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,8 +44,13 @@ struct wb_value {
   std::string text;           // UTF-8
 };
 
-/// The first pass over sheet `index` of `reader` (throws wb_error; 3190 past 1600 columns).
-wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header);
+/// Thrown by wb_profile_sheet when its stop flag is raised.
+struct wb_profile_stopped {};
+
+/// The first pass over sheet `index` of `reader` (throws wb_error; 3190 past 1600 columns). With
+/// `stop`, the pass ends with wb_profile_stopped once the flag is raised (checked at each row).
+wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header,
+                                 const std::atomic<bool>* stop = nullptr);
 
 /// The second pass: the data rows of a profiled sheet in order, interior empty rows as NULLs.
 class wb_row_cursor {

@@ -6,6 +6,7 @@
 #include "platform/auto_date.h"
 #include "tk/tk_string.h"
 #include "workbook/engine/wb_engine_support.h"
+#include "workbook/engine/wb_layout_ahead.h"
 #include "workbook/engine/wb_row_prefetch.h"
 #include "workbook/engine/wb_select.h"
 #include "workbook/wb_sheet_model.h"
@@ -31,9 +32,28 @@ struct database_state {
   void check_open() const {
     if (closed) throw wb_closed();
   }
+  /// The next worksheet's first pass, run while the rows of another are read. Declared after the
+  /// reader, so it is stopped before the reader goes.
+  std::unique_ptr<wb_layout_ahead> ahead;
+
   const wb_sheet_layout& layout(sheet_table& t) {
-    if (!t.layout) t.layout = std::make_unique<wb_sheet_layout>(wb_profile_sheet(*reader, t.index, header));
+    if (!t.layout) {
+      if (ahead && ahead->index() == t.index) {
+        const auto pass = std::move(ahead);
+        t.layout = std::make_unique<wb_sheet_layout>(pass->take());
+      } else {
+        t.layout = std::make_unique<wb_sheet_layout>(wb_profile_sheet(*reader, t.index, header));
+      }
+    }
     return *t.layout;
+  }
+  /// Starts the first pass of the worksheet after `t`, the one a conversion of every sheet needs
+  /// next; a pass started earlier for another sheet that was not asked for is dropped.
+  void profile_next(const sheet_table& t) {
+    const std::size_t next = t.index + 1;
+    if (next >= tables.size() || tables[next]->layout || (ahead && ahead->index() == next)) return;
+    ahead.reset();
+    ahead = std::make_unique<wb_layout_ahead>(*reader, next, header);
   }
   std::shared_ptr<sheet_table> find(const std::wstring& name) const {
     for (const auto& t : tables)
@@ -134,6 +154,7 @@ class sheet_rows final : public row_source {
   }
   bool read(std::vector<ole_variant>& row) override {
     if (!prefetch_) {
+      db_->profile_next(*table_);
       // About a few thousand values a batch, whatever the sheet's width.
       const std::size_t rows_per_batch = std::max<std::size_t>(16, 4096 / std::max<std::size_t>(1, layout_.columns.size()));
       prefetch_ = std::make_unique<wb_row_prefetch>([this](std::vector<ole_variant>& r) { return read_now(r); },

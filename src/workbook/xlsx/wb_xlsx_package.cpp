@@ -252,6 +252,8 @@ void wb_xlsx_package::read_styles(const std::string& part) {
 }
 
 const wb_shared_strings& wb_xlsx_package::shared_strings() {
+  // Worksheets may be opened on several threads at once (one profiled while another is read).
+  std::lock_guard hold(shared_strings_mutex_);
   if (!shared_strings_) {
     auto table = std::make_unique<wb_shared_strings>();
     if (!shared_strings_part_.empty()) {

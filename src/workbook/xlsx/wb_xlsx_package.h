@@ -3,6 +3,7 @@
 // and shared strings.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ class wb_xlsx_package {
   std::vector<wb_xlsx_sheet_part> sheets_;
   std::vector<wb_number_style> styles_;
   std::string shared_strings_part_;
+  std::mutex shared_strings_mutex_;
   std::unique_ptr<wb_shared_strings> shared_strings_;
   wb_date_system date_system_ = wb_date_system::from_1900;
 };
