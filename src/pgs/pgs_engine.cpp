@@ -43,8 +43,10 @@ void pgs_engine::connect(const std::string& host_, const std::string& user_, con
   tk_log(2, "pgs_engine::connect(%s,%s,%s,%d)", host_, user_, password_.empty() ? "" : "***", port_);
   user = user_;
   password = password_;
-  if (!host_.empty()) host = host_;
-  if (port_ != 0) port = port_;
+  // The server named now, also when none is named (the local one): keeping an earlier host would
+  // send a local connection to the server of a failed remote attempt.
+  host = host_;
+  port = port_;
   const std::string target =
       database_.empty() ? std::string(maintenance_database)
                         : pgs_object_name(tk_utf8_to_unicode(database_), case_sensitive);

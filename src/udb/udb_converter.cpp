@@ -1,5 +1,7 @@
 #include "udb/udb_converter.h"
 
+#include <utility>
+
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
@@ -88,4 +90,9 @@ bool udb_converter::load_profile(udb_profile& profile) {
   if (!new_mode.empty()) mode = new_mode[0] - L'0';
   if (!new_skip_indexes.empty()) skip_indexes = flag_value(new_skip_indexes);
   return true;
+}
+
+void udb_converter::store_query_entries(const name_map& selected_queries, name_map stored_queries) {
+  for (const auto& [name, text] : selected_queries) selected[name] = text;
+  available_queries = std::move(stored_queries);
 }

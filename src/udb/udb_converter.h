@@ -37,6 +37,9 @@ class udb_converter : public tk_converter {
   bool load_profile(udb_profile& profile);
 
   const name_map& get_selected() const noexcept { return selected; }
+  /// What the wizard's worksheet page edits: its selected queries join the selection (by name) and
+  /// its stored queries replace the stored ones.
+  void store_query_entries(const name_map& selected_queries, name_map stored_queries);
   const name_map& get_available_queries() const noexcept { return available_queries; }
   const std::vector<std::wstring>& get_sel_tables() const noexcept { return sel_tables; }
   bool get_only_definitions() const noexcept { return only_definitions; }

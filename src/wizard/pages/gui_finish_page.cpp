@@ -1,0 +1,124 @@
+#include "wizard/pages/gui_finish_page.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <QWizard>
+#include <algorithm>
+
+#include "converter/tamarind_convertor.h"
+#include "tk/tk_exception.h"
+#include "tk/tk_format.h"
+#include "tk/tk_logger.h"
+#include "tk/tk_string.h"
+#include "wizard/app/ui_messages.h"
+#include "wizard/dialogs/file_dialog.h"
+#include "wizard/shell/wizard_guard.h"
+#include "wizard/shell/wizard_shell.h"
+
+namespace {
+
+void set_sheet_button(QWizard* sheet, QWizard::WizardButton which, bool enable) {
+  if (!sheet) return;
+  if (QAbstractButton* button = sheet->button(which)) {
+    tk_log(2, "wizard_shell::enable_button(%08X)", static_cast<unsigned>(which));
+    button->setEnabled(enable);
+  }
+}
+
+}  // namespace
+
+gui_finish_page::gui_finish_page(std::wstring success_text, std::wstring error_text, QWidget* parent)
+    : wizard_page(parent), m_success_text(std::move(success_text)), m_error_text(std::move(error_text)) {
+  tk_log(2, "gui_finish_page::ctor");
+  auto* title = new QLabel(QStringLiteral("Conversion is Completed"));
+  set_ctrl_id(title, id_title);
+  auto* text = new QLabel;
+  text->setWordWrap(true);
+  set_ctrl_id(text, id_text);
+  auto* errors = new QPlainTextEdit;
+  errors->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  errors->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  errors->hide();
+  set_ctrl_id(errors, id_errors);
+  auto* save = new QPushButton(QStringLiteral("&Save Settings..."));
+  save->setAutoDefault(false);
+  set_ctrl_id(save, id_save);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(title);
+  layout->addSpacing(12);
+  layout->addWidget(text);
+  layout->addWidget(errors, 1);
+  layout->addStretch(0);
+  auto* save_row = new QHBoxLayout;
+  save_row->addWidget(save);
+  save_row->addStretch(1);
+  layout->addLayout(save_row);
+}
+
+bool gui_finish_page::page_init() {
+  tk_log(2, "gui_finish_page::page_init");
+  auto* title = ctrl_as<QLabel>(id_title);
+  QFont& font = page_font();
+  if (font.pointSize() != 13) {
+    font = title->font();
+    font.setPointSize(13);
+    font.setWeight(QFont::Normal);
+  }
+  title->setFont(font);
+
+  QWizard* sheet = wizard();
+  set_sheet_button(sheet, QWizard::CancelButton, false);
+  set_sheet_button(sheet, QWizard::HelpButton, false);
+
+  const std::vector<std::string> errors =
+      wizard_shell::instance_ptr() ? wizard_shell::instance().errors() : std::vector<std::string>();
+  auto* text = ctrl_as<QLabel>(id_text);
+  auto* list = ctrl_as<QPlainTextEdit>(id_errors);
+  if (errors.empty()) {
+    tk_log(2, "Display success-message");
+    text->setText(QString::fromStdWString(m_success_text));
+    list->hide();
+  } else {
+    tk_log(2, "Display errors");
+    text->setText(QString::fromStdWString(m_error_text));
+    list->show();
+    list->setReadOnly(false);
+    list->clear();
+    for (std::string error : errors) {
+      std::replace(error.begin(), error.end(), '\n', ' ');
+      list->moveCursor(QTextCursor::End);
+      list->insertPlainText(QString::fromUtf8(error.c_str()) + QStringLiteral("\n\n"));
+    }
+    list->setReadOnly(true);
+    // The list never starts out selected or scrolled to its end.
+    list->moveCursor(QTextCursor::Start);
+  }
+  if (sheet)
+    if (QAbstractButton* finish = sheet->button(QWizard::FinishButton)) finish->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+// ---- with "&Save Settings..." --------------------------------------------------------------
+
+gui_finish_page_t::gui_finish_page_t(std::wstring success_text, std::wstring error_text, QWidget* parent)
+    : gui_finish_page(std::move(success_text), std::move(error_text), parent) {
+  connect(ctrl_as<QPushButton>(id_save), &QPushButton::clicked, this, [this] { wizard_guard([this] { on_store(); }); });
+}
+
+int gui_finish_page_t::on_store() {
+  const std::wstring filter =
+      tk_utf8_to_unicode(tk_format("Profile Files (.%s)|*.%s|All Files (*.*)|*.*|", m_profile_ext, m_profile_ext));
+  tk_log(2, "gui_finish_page_t::on_store(%s)", filter);
+  if (m_profile_ext.size() < 3 || m_profile_ext.size() > 4) TK_ASSERT_SITE("..\\GUI2/g_finish", 141);
+  save_file_dialog dialog(window(), filter, L"Select Profile File", L"", m_profile_ext);
+  if (!dialog.run()) return 0;
+  const std::wstring path = dialog.get_file_name();
+  if (!tamarind_convertor::instance().save_profile_file(path))
+    wizard_shell::error(tk_format(ui_msg_cannot_save_profile, path));
+  return 0;
+}

@@ -1,0 +1,47 @@
+#include "wizard/shell/wizard_guard.h"
+
+#include <exception>
+
+#include "converter/error_handler.h"
+#include "converter/exit_signal.h"
+#include "wizard/shell/wizard_shell.h"
+#include "tk/tk_exception.h"
+#include "tk/tk_logger.h"
+
+namespace {
+
+void end_wizard(int status) noexcept {
+  if (wizard_shell* shell = wizard_shell::instance_ptr()) shell->end_wizard(status);
+}
+
+/// Reports a tk_exception through the handler, as the program start does for its own.
+void report(const tk_exception& e) {
+  tk_log(2, "Got exception: '%s'", e.what());
+  if (error_handler* handler = error_handler::instance_ptr())
+    handler->handle(e, true);
+  else
+    wizard_shell::error(std::string(e.what()));
+}
+
+}  // namespace
+
+bool wizard_guard(const std::function<void()>& body) noexcept {
+  try {
+    try {
+      body();
+      return true;
+    } catch (const tk_exception& e) {
+      report(e);
+    } catch (const std::exception& e) {
+      wizard_shell::error(std::string(e.what()));
+    }
+    end_wizard(0);
+  } catch (const tmd_exit_signal& signal) {
+    end_wizard(signal.status());
+  } catch (...) {
+    // A report that failed itself: still close, nothing may leave a slot.
+    tk_log(3, "wizard_guard: reporting an error failed");
+    end_wizard(0);
+  }
+  return false;
+}

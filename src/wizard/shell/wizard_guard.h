@@ -1,0 +1,17 @@
+#pragma once
+// No exception crosses Qt's event loop: every slot, page operation, dialog command and tick runs
+// its body through wizard_guard. A tk_exception goes to the error handler (top level), any other
+// std::exception to an error box; either then closes the wizard with 0 (a nested dialog first).
+// The program's exit signal (an internal error) closes it with its status.
+#include <functional>
+
+/// Runs `body`; true when it returned normally.
+bool wizard_guard(const std::function<void()>& body) noexcept;
+
+/// Runs `body` and returns its result, or `failed` when it threw (reported as above).
+template <class R, class F>
+R wizard_guarded(F&& body, R failed) noexcept {
+  R result = failed;
+  if (!wizard_guard([&] { result = body(); })) return failed;
+  return result;
+}

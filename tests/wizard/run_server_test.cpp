@@ -1,0 +1,125 @@
+// Whole runs through the last three pages with the real converter: the sample workbook into a
+// fresh database on the test server.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+#include <pqxx/pqxx>
+
+#include "pg_test.h"
+#include "support/wizard_test_app.h"
+#include "tk/tk_string.h"
+#include "wizard/app/ui_messages.h"
+#include "wizard/pages/gui_finish_page.h"
+#include "wizard/pages/progress_page.h"
+#include "wizard/pages/tmd_sel_tables_page.h"
+
+using namespace wizard_test;
+
+namespace {
+
+std::string env_text(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+long long scalar(const std::string& db, const std::string& sql) {
+  pqxx::connection connection(tamarind_test::server_connection_string(db));
+  pqxx::nontransaction tx(connection);
+  return tx.exec1(sql)[0].as<long long>();
+}
+
+class RunServer : public ::testing::Test {
+ protected:
+  RunServer() : db(tamarind_test::unique_database_name("tmd_wiz")) {}
+  ~RunServer() override {
+    env.destroy_shell();
+    try {
+      if (tamarind_test::server_configured()) {
+        pqxx::connection connection(tamarind_test::server_connection_string());
+        pqxx::nontransaction tx(connection);
+        tx.exec("DROP DATABASE IF EXISTS " + db + " WITH (FORCE)");
+      }
+    } catch (...) {
+    }
+  }
+
+  /// The converter connected, with the sample workbook as source and `db` as destination, and
+  /// the worksheet page, the progress page and the finish page in the shell.
+  void prepare() {
+    wizard_error_presenter::set_continue_hook([this](const std::string& text) {
+      reported.push_back(text);
+      return error_presenter::continue_answer{true, false};
+    });
+    tamarind_convertor& c = env.converter();
+    c.set_connection_params(env_text("PGHOST").c_str(), env_text("PGUSER").c_str(), env_text("PGPASSWORD").c_str(),
+                            std::atoi(env_text("PGPORT").c_str()));
+    c.set_src(tk_utf8_to_unicode(std::string(TAMARIND_SOURCE_DIR) + "/samples/sample.xlsx"));
+    c.set_dest(tk_utf8_to_unicode(db));
+    c.set_mode(0);
+    c.set_x_fnames(true);
+    c.connect_pgs_server();
+    c.check_dest();
+    tables = new tmd_sel_tables_page;
+    tables->set_header(ui_messages[19], ui_messages[20]);
+    env.shell().add_page(tables);
+    env.shell().add_page(progress = new progress_page);
+    env.shell().add_page(finish = new gui_finish_page_t(ui_msg_conversion_succeeded, ui_messages[0]));
+    env.show();
+  }
+
+  void choose(const QString& name) {
+    auto* available = find_ctrl<QListWidget>(tables, 1317);
+    const auto items = available->findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    available->setCurrentItem(items.front());
+    QTest::mouseClick(find_ctrl<QPushButton>(tables, 1101), Qt::LeftButton);
+  }
+
+  environment env;
+  std::string db;
+  std::vector<std::string> reported;
+  tmd_sel_tables_page* tables = nullptr;
+  progress_page* progress = nullptr;
+  gui_finish_page_t* finish = nullptr;
+};
+
+}  // namespace
+
+TEST_F(RunServer, ConvertsTheChosenWorksheetsAndEndsOnTheFinishPage) {
+  TAMARIND_REQUIRE_SERVER();
+  prepare();
+  ASSERT_EQ(env.shell().currentId(), 127);
+  choose(QStringLiteral("Orders"));
+  choose(QStringLiteral("Products"));
+  env.shell().next();
+  ASSERT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }, 60000)) << "still on the progress page";
+
+  EXPECT_TRUE(reported.empty());
+  EXPECT_EQ(find_ctrl<QLabel>(finish, 1314)->text(), QString::fromStdWString(ui_msg_conversion_succeeded));
+  EXPECT_TRUE(find_ctrl<QPlainTextEdit>(finish, 1016)->isHidden());
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.orders"), 5);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.products"), 5);
+  // Worksheets not chosen were left alone.
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM pg_namespace WHERE nspname = 'sales'"), 0);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM pg_tables WHERE tablename = 'visits'"), 0);
+  EXPECT_FALSE(progress->is_running());
+}
+
+TEST_F(RunServer, CancelRightAfterTheStartJoinsAndClosesWithZero) {
+  TAMARIND_REQUIRE_SERVER();
+  prepare();
+  QTest::mouseClick(find_ctrl<QPushButton>(tables, 1102), Qt::LeftButton);
+  env.shell().next();
+  ASSERT_EQ(env.shell().currentId(), 107);
+  env.boxes().answer_next(true);
+  env.shell().button(QWizard::CancelButton)->click();
+  EXPECT_FALSE(progress->is_running());
+  EXPECT_EQ(env.shell().result(), 0);
+  EXPECT_FALSE(env.shell().isVisible());
+  EXPECT_TRUE(reported.empty());
+}
