@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::size_t chunk = 256 * 1024;
+constexpr std::size_t chunk = wb_sheet_scan_read_bytes;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool ends_name(char c) { return is_space(c) || c == '/' || c == '>' || c == '=' || c == '<'; }
@@ -41,8 +41,34 @@ bool wb_sheet_scanner_suits(std::string_view head) {
   return name == "UTF-8" || name == "UTF8";
 }
 
+namespace {
+
+class zip_part_bytes final : public wb_sheet_bytes {
+ public:
+  explicit zip_part_bytes(wb_zip_part_stream& input) : input_(input) {}
+  std::size_t read(char* buffer, std::size_t size) override { return input_.read(buffer, size); }
+
+ private:
+  wb_zip_part_stream& input_;
+};
+
+}  // namespace
+
 wb_sheet_scanner::wb_sheet_scanner(wb_zip_part_stream& input, wb_xml_handler& handler, const std::string& path)
-    : input_(input), handler_(handler), path_(path) {}
+    : own_input_(std::make_unique<zip_part_bytes>(input)),
+      input_(*own_input_),
+      part_(input.name()),
+      handler_(handler),
+      path_(path) {}
+
+wb_sheet_scanner::wb_sheet_scanner(wb_sheet_bytes& bytes, std::uint64_t first, const std::string& part,
+                                   wb_xml_handler& handler, const std::string& path)
+    : input_(bytes), part_(part), handler_(handler), path_(path), base_(first) {}
+
+void wb_sheet_scanner::resume_inside(const std::vector<std::string>& open) {
+  started_ = true;
+  open_ = open;
+}
 
 void wb_sheet_scanner::fail(const std::string& reason) { throw wb_unreadable(path_, reason); }
 
@@ -51,11 +77,14 @@ bool wb_sheet_scanner::read_more(std::size_t need) {
     if (eof_) return false;
     if (pos_ > 0) {
       buf_.erase(0, pos_);
+      base_ += pos_;
       pos_ = 0;
     }
     if (buf_.size() > wb_max_xml_token_bytes)
-      fail("an XML token in part '" + input_.name() + "' exceeds " + std::to_string(wb_max_xml_token_bytes) + " bytes");
+      fail("an XML token in part '" + part_ + "' exceeds " + std::to_string(wb_max_xml_token_bytes) + " bytes");
     const std::size_t old = buf_.size();
+    // Room for a read and a short unfinished token without doubling the buffer.
+    if (buf_.capacity() < old + chunk) buf_.reserve(std::max(old + chunk, chunk + chunk / 16));
     buf_.resize(old + chunk);
     const std::size_t n = input_.read(buf_.data() + old, chunk);
     buf_.resize(old + n);
@@ -100,7 +129,7 @@ std::size_t wb_sheet_scanner::tag_end() {
 
 void wb_sheet_scanner::skip_past(std::string_view end, const char* what) {
   const std::size_t at = find(end, pos_);
-  if (at == std::string_view::npos) fail(std::string("unterminated ") + what + " in part '" + input_.name() + "'");
+  if (at == std::string_view::npos) fail(std::string("unterminated ") + what + " in part '" + part_ + "'");
   pos_ = at + end.size();
 }
 
@@ -110,7 +139,7 @@ void wb_sheet_scanner::check_utf8(std::string_view s) {
   while (i < s.size()) {
     const unsigned char c = p[i];
     if (c < 0x80) {
-      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') fail("a control character in part '" + input_.name() + "'");
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') fail("a control character in part '" + part_ + "'");
       ++i;
       continue;
     }
@@ -119,16 +148,16 @@ void wb_sheet_scanner::check_utf8(std::string_view s) {
     if ((c & 0xE0) == 0xC0) n = 1, cp = c & 0x1F;
     else if ((c & 0xF0) == 0xE0) n = 2, cp = c & 0x0F;
     else if ((c & 0xF8) == 0xF0) n = 3, cp = c & 0x07;
-    else fail("invalid UTF-8 in part '" + input_.name() + "'");
+    else fail("invalid UTF-8 in part '" + part_ + "'");
     if (i + static_cast<std::size_t>(n) >= s.size())
-      fail("invalid UTF-8 in part '" + input_.name() + "'");
+      fail("invalid UTF-8 in part '" + part_ + "'");
     for (int k = 1; k <= n; ++k) {
-      if ((p[i + static_cast<std::size_t>(k)] & 0xC0) != 0x80) fail("invalid UTF-8 in part '" + input_.name() + "'");
+      if ((p[i + static_cast<std::size_t>(k)] & 0xC0) != 0x80) fail("invalid UTF-8 in part '" + part_ + "'");
       cp = (cp << 6) | (p[i + static_cast<std::size_t>(k)] & 0x3F);
     }
     static const char32_t min_for[] = {0, 0x80, 0x800, 0x10000};
     if (cp < min_for[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
-      fail("invalid UTF-8 in part '" + input_.name() + "'");
+      fail("invalid UTF-8 in part '" + part_ + "'");
     i += static_cast<std::size_t>(n) + 1;
   }
 }
@@ -155,7 +184,7 @@ std::string_view wb_sheet_scanner::decode(std::string_view raw, std::string& out
     }
     out.append(raw.substr(i, j - i));
     const char c = raw[j];
-    if (c == '<') fail("'<' in an attribute value in part '" + input_.name() + "'");
+    if (c == '<') fail("'<' in an attribute value in part '" + part_ + "'");
     if (c == '\r') {
       out += attribute ? ' ' : '\n';
       i = j + 1 < raw.size() && raw[j + 1] == '\n' ? j + 2 : j + 1;
@@ -167,7 +196,7 @@ std::string_view wb_sheet_scanner::decode(std::string_view raw, std::string& out
       continue;
     }
     const std::size_t semi = raw.find(';', j);
-    if (semi == std::string_view::npos) fail("an unterminated reference in part '" + input_.name() + "'");
+    if (semi == std::string_view::npos) fail("an unterminated reference in part '" + part_ + "'");
     const std::string_view ref = raw.substr(j + 1, semi - j - 1);
     if (ref == "lt") out += '<';
     else if (ref == "gt") out += '>';
@@ -181,10 +210,10 @@ std::string_view wb_sheet_scanner::decode(std::string_view raw, std::string& out
       auto r = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
       if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size() || cp > 0x10FFFF ||
           (cp < 0x20 && cp != 9 && cp != 10 && cp != 13) || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
-        fail("a bad character reference in part '" + input_.name() + "'");
+        fail("a bad character reference in part '" + part_ + "'");
       wb_append_utf8(out, static_cast<char32_t>(cp));
     } else {
-      fail("an undefined entity in part '" + input_.name() + "'");
+      fail("an undefined entity in part '" + part_ + "'");
     }
     i = semi + 1;
   }
@@ -194,7 +223,7 @@ std::string_view wb_sheet_scanner::decode(std::string_view raw, std::string& out
 void wb_sheet_scanner::element() {
   // pos_ is at '<' of a start tag; read the whole tag first.
   const std::size_t close = tag_end();
-  if (close == std::string_view::npos) fail("an unterminated tag in part '" + input_.name() + "'");
+  if (close == std::string_view::npos) fail("an unterminated tag in part '" + part_ + "'");
   std::string_view tag(buf_.data() + pos_ + 1, close - pos_ - 1);
   pos_ = close + 1;
   bool empty = false;
@@ -205,7 +234,7 @@ void wb_sheet_scanner::element() {
   std::size_t i = 0;
   while (i < tag.size() && !ends_name(tag[i])) ++i;
   const std::string_view qname = tag.substr(0, i);
-  if (qname.empty()) fail("a tag without a name in part '" + input_.name() + "'");
+  if (qname.empty()) fail("a tag without a name in part '" + part_ + "'");
   attrs_.clear();
   names_.clear();
   views_.clear();
@@ -215,19 +244,19 @@ void wb_sheet_scanner::element() {
     std::size_t k = i;
     while (k < tag.size() && is_space(tag[k])) ++k;
     if (k == tag.size()) break;
-    if (k == i) fail("malformed attributes in part '" + input_.name() + "'");
+    if (k == i) fail("malformed attributes in part '" + part_ + "'");
     std::size_t e = k;
     while (e < tag.size() && !ends_name(tag[e])) ++e;
     const std::string_view aname = tag.substr(k, e - k);
     while (e < tag.size() && is_space(tag[e])) ++e;
-    if (aname.empty() || e >= tag.size() || tag[e] != '=') fail("malformed attributes in part '" + input_.name() + "'");
+    if (aname.empty() || e >= tag.size() || tag[e] != '=') fail("malformed attributes in part '" + part_ + "'");
     ++e;
     while (e < tag.size() && is_space(tag[e])) ++e;
-    if (e >= tag.size() || (tag[e] != '"' && tag[e] != '\'')) fail("malformed attributes in part '" + input_.name() + "'");
+    if (e >= tag.size() || (tag[e] != '"' && tag[e] != '\'')) fail("malformed attributes in part '" + part_ + "'");
     const std::size_t vend = tag.find(tag[e], e + 1);
-    if (vend == std::string_view::npos) fail("malformed attributes in part '" + input_.name() + "'");
+    if (vend == std::string_view::npos) fail("malformed attributes in part '" + part_ + "'");
     for (const auto& seen : names)
-      if (seen == aname) fail("a repeated attribute in part '" + input_.name() + "'");
+      if (seen == aname) fail("a repeated attribute in part '" + part_ + "'");
     names.push_back(aname);
     if (values_.size() <= n) values_.emplace_back();
     views_.push_back(decode(tag.substr(e + 1, vend - e - 1), values_[n], true));
@@ -240,9 +269,9 @@ void wb_sheet_scanner::element() {
     if (nm == "xmlns" || nm.substr(0, 6) == "xmlns:") continue;
     attrs_.push_back({local(nm), views_[a]});
   }
-  if (root_done_) fail("content after the document element in part '" + input_.name() + "'");
+  if (root_done_) fail("content after the document element in part '" + part_ + "'");
   if (open_.size() >= wb_max_xml_depth)
-    fail("XML nesting deeper than " + std::to_string(wb_max_xml_depth) + " levels in '" + input_.name() + "'");
+    fail("XML nesting deeper than " + std::to_string(wb_max_xml_depth) + " levels in '" + part_ + "'");
   const std::string_view name = local(qname);
   handler_.start(name, attrs_);
   if (empty) {
@@ -255,10 +284,10 @@ void wb_sheet_scanner::element() {
 
 void wb_sheet_scanner::end_tag() {
   const std::size_t close = find(">", pos_);
-  if (close == std::string_view::npos) fail("an unterminated tag in part '" + input_.name() + "'");
+  if (close == std::string_view::npos) fail("an unterminated tag in part '" + part_ + "'");
   std::string_view tag(buf_.data() + pos_ + 2, close - pos_ - 2);
   while (!tag.empty() && is_space(tag.back())) tag.remove_suffix(1);
-  if (open_.empty() || tag != open_.back()) fail("mismatched tag in part '" + input_.name() + "'");
+  if (open_.empty() || tag != open_.back()) fail("mismatched tag in part '" + part_ + "'");
   pos_ = close + 1;
   const std::string qname = std::move(open_.back());
   open_.pop_back();
@@ -283,7 +312,7 @@ void wb_sheet_scanner::text() {
     if (cut - pos_ >= chunk) {
       const std::string_view raw(buf_.data() + pos_, cut - pos_);
       if (open_.empty() && raw.find_first_not_of(" \t\r\n") != std::string_view::npos)
-        fail("text outside the document element in part '" + input_.name() + "'");
+        fail("text outside the document element in part '" + part_ + "'");
       const std::string_view decoded = decode(raw, text_, false);
       if (!open_.empty()) handler_.text(decoded);
       pos_ = cut;
@@ -297,7 +326,7 @@ void wb_sheet_scanner::text() {
   const std::string_view raw(buf_.data() + pos_, lt - pos_);
   if (open_.empty()) {
     if (raw.find_first_not_of(" \t\r\n") != std::string_view::npos)
-      fail("text outside the document element in part '" + input_.name() + "'");
+      fail("text outside the document element in part '" + part_ + "'");
     pos_ = lt;
     return;
   }
@@ -308,8 +337,8 @@ void wb_sheet_scanner::text() {
 
 void wb_sheet_scanner::cdata() {
   const std::size_t end = find("]]>", pos_ + 9);
-  if (end == std::string_view::npos) fail("an unterminated CDATA section in part '" + input_.name() + "'");
-  if (open_.empty()) fail("CDATA outside the document element in part '" + input_.name() + "'");
+  if (end == std::string_view::npos) fail("an unterminated CDATA section in part '" + part_ + "'");
+  if (open_.empty()) fail("CDATA outside the document element in part '" + part_ + "'");
   const std::string_view raw(buf_.data() + pos_ + 9, end - pos_ - 9);
   check_utf8(raw);
   text_.clear();
@@ -332,12 +361,16 @@ bool wb_sheet_scanner::run() {
     if (buf_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
   }
   for (;;) {
+    if (base_ + pos_ >= next_stop_ && stops_->reached(*this, base_ + pos_)) {
+      stopped_ = true;
+      return false;
+    }
     if (!fill(1)) break;
     if (buf_[pos_] != '<') {
       text();
       continue;
     }
-    if (!fill(2)) fail("malformed XML in part '" + input_.name() + "' (a lone '<' at the end)");
+    if (!fill(2)) fail("malformed XML in part '" + part_ + "' (a lone '<' at the end)");
     const char next = buf_[pos_ + 1];
     if (next == '/') {
       end_tag();
@@ -349,7 +382,7 @@ bool wb_sheet_scanner::run() {
       const std::string_view head(buf_.data() + pos_, std::min<std::size_t>(9, buf_.size() - pos_));
       if (head.substr(0, 4) == "<!--") skip_past("-->", "comment");
       else if (head == "<![CDATA[") cdata();
-      else fail("part '" + input_.name() + "' holds a document type declaration");
+      else fail("part '" + part_ + "' holds a document type declaration");
       continue;
     } else {
       element();
@@ -359,6 +392,6 @@ bool wb_sheet_scanner::run() {
       return true;
     }
   }
-  if (!open_.empty() || !root_done_) fail("malformed XML in part '" + input_.name() + "' (no element found or unclosed)");
+  if (!open_.empty() || !root_done_) fail("malformed XML in part '" + part_ + "' (no element found or unclosed)");
   return false;
 }
