@@ -63,9 +63,6 @@ void append_converted(std::string& line, const std::wstring& text) {
   line += tk_to_utf8(std::wstring_view(text).substr(start));
 }
 
-// Remembered date texts per column; beyond this many distinct dates the memory starts afresh.
-constexpr std::size_t max_remembered_dates = 4096;
-
 pgs_copy_date_key date_key(const SYSTEMTIME& t) {
   return {(std::uint64_t(t.year) << 48) | (std::uint64_t(t.month) << 32) | (std::uint64_t(t.day) << 16) | t.hour,
           (std::uint64_t(t.minute) << 32) | (std::uint64_t(t.second) << 16) | t.milliseconds};
@@ -143,23 +140,21 @@ void append_field(std::string& line, const udb_field& field, const t_ftd& column
       return;
     }
   }
-  std::string* remembered = nullptr;
-  if (dates && value_type == VT_DATE && column.vartype == VT_DATE) {
-    if (dates->size() >= max_remembered_dates) dates->clear();
-    const auto [at, fresh] = dates->try_emplace(date_key(field.get_systemtime()));
-    if (!fresh) {
-      line += at->second;
+  const bool date_into_date = value_type == VT_DATE && column.vartype == VT_DATE;
+  const SYSTEMTIME when = date_into_date ? field.get_systemtime() : SYSTEMTIME{};
+  const pgs_copy_date_key key = date_key(when);
+  if (date_into_date && dates) {
+    if (const std::string_view known = dates->find(key); !known.empty()) {
+      line += known;
       return;
     }
-    remembered = &at->second;
   }
   const std::size_t start = line.size();
-  if (!(value_type == VT_DATE && column.vartype == VT_DATE &&
-        append_printed_date(line, field.get_systemtime(), column.reserved))) {
+  if (!(date_into_date && append_printed_date(line, when, column.reserved))) {
     const std::wstring text = to_pgs_str(field.to_wstring(), column.vartype, column.reserved, pgs_copy_mode);
     if (!(column.vartype == VT_BSTR && column.b_not_null && text.empty())) append_converted(line, text);
   }
-  if (remembered) remembered->assign(line, start, std::string::npos);
+  if (date_into_date && dates) dates->remember(key, std::string_view(line).substr(start));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "udb/udb_record.h"
@@ -33,12 +33,38 @@ struct pgs_copy_date_key {
   std::uint64_t low = 0;
   bool operator==(const pgs_copy_date_key&) const = default;
 };
-struct pgs_copy_date_hash {
-  std::size_t operator()(const pgs_copy_date_key& k) const noexcept {
-    return std::hash<std::uint64_t>{}(k.high * 0x9E3779B97F4A7C15ull ^ k.low);
+
+/// The texts of the dates a column wrote last, in a small table indexed by the date: a worksheet
+/// often repeats its dates, and a date that is not found is only printed again (no allocation and
+/// no clearing, whatever the number of distinct dates).
+class pgs_copy_date_texts {
+ public:
+  /// The remembered text of `key`, or an empty view.
+  std::string_view find(const pgs_copy_date_key& key) const {
+    const slot& s = slots_[index(key)];
+    return s.size && s.key == key ? std::string_view(s.text, s.size) : std::string_view();
   }
+  /// Remembers `text` for `key` (a text too long to keep is not remembered).
+  void remember(const pgs_copy_date_key& key, std::string_view text) {
+    if (text.empty() || text.size() > sizeof(slot::text)) return;
+    slot& s = slots_[index(key)];
+    s.key = key;
+    s.size = static_cast<std::uint8_t>(text.size());
+    text.copy(s.text, text.size());
+  }
+
+ private:
+  static constexpr std::size_t slot_count = 1024;
+  struct slot {
+    pgs_copy_date_key key;
+    std::uint8_t size = 0;  // 0: empty
+    char text[31];
+  };
+  static std::size_t index(const pgs_copy_date_key& k) {
+    return static_cast<std::size_t>(((k.high * 0x9E3779B97F4A7C15ull) ^ k.low) * 0xC2B2AE3D27D4EB4Full >> 54);
+  }
+  std::vector<slot> slots_ = std::vector<slot>(slot_count);
 };
-using pgs_copy_date_texts = std::unordered_map<pgs_copy_date_key, std::string, pgs_copy_date_hash>;
 
 /// The same lines, for one table and pairing, with the date texts of each column remembered: a
 /// date's text depends only on its value and the column, and worksheets repeat their dates.

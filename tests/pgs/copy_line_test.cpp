@@ -186,6 +186,22 @@ TEST(CopyLine, RememberedDateTextsNeverMixUpDatesOrColumns) {
       EXPECT_EQ(remembered, line_of(record, schema)) << text;
     }
   }
+  // Far more distinct dates than are remembered: dates sharing a place in the memory never lend
+  // each other their texts.
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 5000; ++i) {
+      SYSTEMTIME st{};
+      st.year = static_cast<std::uint16_t>(1901 + i % 200), st.month = static_cast<std::uint16_t>(1 + i % 12);
+      st.day = static_cast<std::uint16_t>(1 + i % 28), st.hour = static_cast<std::uint16_t>(i % 24);
+      st.minute = static_cast<std::uint16_t>(i % 60), st.second = static_cast<std::uint16_t>(i / 60 % 60);
+      st.milliseconds = static_cast<std::uint16_t>(i % 7 == 0 ? i % 1000 : 0);
+      udb_record record;
+      for (const wchar_t* name : {L"ts", L"d", L"t"}) record.push_back(field(name, ole_variant(st)));
+      std::string remembered;
+      builder.append(remembered, record, schema);
+      ASSERT_EQ(remembered, line_of(record, schema)) << i;
+    }
+  }
 }
 
 TEST(CopyLine, DatesWrittenFromTheirPartsMatchTheGeneralRule) {
