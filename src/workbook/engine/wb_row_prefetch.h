@@ -3,16 +3,13 @@
 // decoding a worksheet and turning its cells into values overlaps with what the caller does with
 // each row (on a big sheet that is writing it to the server). Memory stays flat: at most a few
 // batches wait.
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
-#include <exception>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "ole/ole_variant.h"
+#include "workbook/wb_batch_pipe.h"
 
 class wb_row_prefetch {
  public:
@@ -37,16 +34,10 @@ class wb_row_prefetch {
   };
 
   void work();
-  bool hand_over(batch& filling);
 
   row_reader read_;
   std::size_t rows_per_batch_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<batch> ready_;
-  std::vector<batch> spare_;
-  std::exception_ptr error_;
-  bool done_ = false, stop_ = false;
+  wb_batch_pipe<batch> pipe_;
   batch current_;  // the caller's own
   std::size_t next_row_ = 0;
   std::thread worker_;  // last: started once everything above exists
