@@ -83,7 +83,9 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   bool load_options(udb_profile& profile, bool list_sheets = true);
   /// False, writing nothing, when the settings cannot be stored; else the profile's store result.
   bool save_profile_file(const std::wstring& path);
-  /// False when the file does not load; else load_options' result.
+  /// False when the file does not load; else load_options' result. When it gives false or
+  /// throws, every setting is as it was before the call (a half-loaded profile would otherwise
+  /// reach the key store, or the next run).
   bool load_profile_file(const std::wstring& path, bool list_sheets = true);
 
   // ---- worksheet selection -------------------------------------------------------------
@@ -139,6 +141,24 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
 
  private:
   friend class tmd_blocking_section;
+
+  /// Every setting a profile load may change.
+  struct settings_copy {
+    std::wstring src, dest;
+    std::string logfile;
+    int mode = 0;
+    std::vector<std::wstring> sel_tables;
+    name_map selected, available_queries;
+    bool only_definitions = false, skip_indexes = false;
+    sheet_map worksheets;
+    bool selection_requested = false;
+    std::string host, user, password;
+    int port = 0;
+    std::wstring schema;
+    bool x_fnames = true, refine_types = true, from_xls = true;
+  };
+  settings_copy copy_settings() const;
+  void restore_settings(settings_copy&& saved);
 
   void report_row_errors(udb_recordset& destination);
   void report_missing(const std::vector<std::wstring>& names);

@@ -33,6 +33,8 @@ std::wstring xls_reader::simplify_name(const std::wstring& engine_name) {
 bool xls_reader::get_all_sheets(std::vector<std::wstring>& sheets) {
   tk_log(1, "xls_reader::get_all_sheets");
   sheets.clear();
+  // No source (a profile without one, a first start): nothing to list, and no file to open.
+  if (src.empty()) return false;
   dao_engine engine(0);
   const int key = xls_dao_version(src).get_version();
   if (key == dao_version_none || !engine.set_version_if(key)) return false;
@@ -69,7 +71,8 @@ void xls_reader::get_all_sheets(dao_database& database, std::vector<std::wstring
 std::vector<std::wstring> xls_reader::set_sel_sheets(const std::vector<std::wstring>& names) {
   tk_log(1, "xls_reader::set_sel_sheets");
   tk_log(1, "Total worksheets: %d", static_cast<int>(worksheets.size()));
-  selected.clear();
+  // Query entries (those with a text) are no worksheets: they stay selected.
+  std::erase_if(selected, [](const auto& entry) { return entry.second.empty(); });
   sheet_map chosen;
   std::vector<std::wstring> missing;
   for (const std::wstring& name : names) {

@@ -25,13 +25,15 @@ class xls_reader : public udb_converter {
   static std::wstring simplify_name(const std::wstring& engine_name);
 
   /// Lists the worksheets of the source workbook (with its own engine) and rebuilds the worksheet
-  /// map; false, with an empty list, when the file kind is unknown or no engine is available.
+  /// map; false, with an empty list, when there is no source, the file kind is unknown or no
+  /// engine is available.
   bool get_all_sheets(std::vector<std::wstring>& sheets);
   /// The same over an open workbook. A name that two worksheets simplify to is taken by the first;
   /// the later one is listed as "<name> (2)" (or the first free number) so it stays reachable.
   void get_all_sheets(dao_database& database, std::vector<std::wstring>& sheets);
-  /// Keeps only the named worksheets (exact names) in the map and marks them selected; returns the
-  /// names that were not found, in the given order.
+  /// Keeps only the named worksheets (exact names) in the map and marks them selected in place of
+  /// the worksheets selected before (selected queries stay); returns the names that were not
+  /// found, in the given order.
   std::vector<std::wstring> set_sel_sheets(const std::vector<std::wstring>& names);
 
   const sheet_map& get_worksheets() const noexcept { return worksheets; }

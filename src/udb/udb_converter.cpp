@@ -76,6 +76,11 @@ bool udb_converter::load_profile(udb_profile& profile) {
     set_logfile(narrow);
   }
 
+  // The profile's selection replaces the one before: a profile loaded earlier must not add
+  // worksheets the user never chose in this one.
+  sel_tables.clear();
+  selected.clear();
+  available_queries.clear();
   for (const auto& [name, sql] : sel) {
     selected.try_emplace(name, sql);
     if (sql.empty()) {
@@ -93,6 +98,9 @@ bool udb_converter::load_profile(udb_profile& profile) {
 }
 
 void udb_converter::store_query_entries(const name_map& selected_queries, name_map stored_queries) {
+  // The page's queries replace the selected ones (a query moved back is no longer selected); the
+  // worksheet entries stay.
+  std::erase_if(selected, [](const auto& entry) { return !entry.second.empty(); });
   for (const auto& [name, text] : selected_queries) selected[name] = text;
   available_queries = std::move(stored_queries);
 }

@@ -30,15 +30,16 @@ class udb_converter : public tk_converter {
   /// Writes the generic sections into the profile; true. Throws what the
   /// profile throws for a value it cannot hold.
   bool store_profile(udb_profile& profile);
-  /// Reads the generic sections; true. A mode other than "0".."3" throws
-  /// tk_exception level 1 "Invalid merge/overwrite mode", a log file that
-  /// cannot be used throws what set_logfile throws; either way no setting
-  /// has changed.
+  /// Reads the generic sections; true. The profile's selected tables and
+  /// stored queries replace those held before. A mode other than "0".."3"
+  /// throws tk_exception level 1 "Invalid merge/overwrite mode", a log file
+  /// that cannot be used throws what set_logfile throws; either way no
+  /// setting has changed.
   bool load_profile(udb_profile& profile);
 
   const name_map& get_selected() const noexcept { return selected; }
-  /// What the wizard's worksheet page edits: its selected queries join the selection (by name) and
-  /// its stored queries replace the stored ones.
+  /// What the wizard's worksheet page edits: its selected queries replace the selected queries
+  /// (the selected worksheets stay) and its stored queries replace the stored ones.
   void store_query_entries(const name_map& selected_queries, name_map stored_queries);
   const name_map& get_available_queries() const noexcept { return available_queries; }
   const std::vector<std::wstring>& get_sel_tables() const noexcept { return sel_tables; }

@@ -187,6 +187,7 @@ TEST_F(settings_test, an_invalid_mode_or_port_is_refused) {
     EXPECT_EQ(c.get_mode(), 2) << bad_mode;
     EXPECT_TRUE(c.get_dest().empty()) << bad_mode;
   }
+  c.set_connection_params("h1", "", "", 0);
   for (const char* bad_port : {"abc", "0", "70000", "-5", "99999999999999"}) {
     const std::string path = dir.file("port.tmd");
     write_bytes(path, std::string("[pgs settings]\nhost=h2\nport=") + bad_port + "\n");
@@ -197,7 +198,7 @@ TEST_F(settings_test, an_invalid_mode_or_port_is_refused) {
       EXPECT_EQ(std::string(e.what()), "Invalid port number");
       EXPECT_EQ(e.level(), 1);
     }
-    EXPECT_EQ(c.get_host(), "h2");  // read before the port
+    EXPECT_EQ(c.get_host(), "h1");  // read before the port, then put back
     EXPECT_EQ(c.get_port(), 0);
   }
   // A key before any section is no profile.
@@ -205,6 +206,65 @@ TEST_F(settings_test, an_invalid_mode_or_port_is_refused) {
   write_bytes(broken, "mode=1\n[Generic settings]\n");
   EXPECT_FALSE(c.load_profile_file(wide(broken), false));
   EXPECT_EQ(c.get_mode(), 2);
+}
+
+TEST_F(settings_test, a_profile_that_fails_to_load_leaves_every_setting_as_it_was) {
+  const std::string fixtures = std::string(TAMARIND_SOURCE_DIR) + "/tests/fixtures/xls/";
+  tamarind_convertor& c = conv(tmd_front_end::wizard);
+  const std::string first = dir.file("first.tmd");
+  write_bytes(first, "[Generic settings]\nsrc=" + fixtures + "basic.xls\ndest=kept\nmode=2\n"
+                     "[Selected Tables]\nData=\nbig=SELECT 1\n[Available Queries]\nstored=SELECT 2\n"
+                     "[pgs settings]\nhost=kept.example\nuser=keeper\npassword=pw1\nport=5433\n"
+                     "[MS Excel settings]\nextract field names=1\nrefine types=1\n");
+  ASSERT_TRUE(c.load_profile_file(wide(first)));
+  ASSERT_EQ(c.get_worksheets().size(), 1u);
+
+  const auto expect_first = [&](const std::string& what) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(c.get_src(), wide(fixtures + "basic.xls"));
+    EXPECT_EQ(c.get_dest(), L"kept");
+    EXPECT_EQ(c.get_mode(), 2);
+    EXPECT_EQ(c.get_host(), "kept.example");
+    EXPECT_EQ(c.get_user(), "keeper");
+    EXPECT_EQ(c.get_password(), "pw1");
+    EXPECT_EQ(c.get_port(), 5433);
+    EXPECT_TRUE(c.get_x_fnames());
+    EXPECT_TRUE(c.get_refine_types());
+    EXPECT_EQ(c.get_sel_tables(), std::vector<std::wstring>{L"Data"});
+    EXPECT_EQ(c.get_selected().size(), 2u);
+    EXPECT_EQ(c.get_available_queries().size(), 1u);
+    ASSERT_EQ(c.get_worksheets().size(), 1u);
+    EXPECT_EQ(c.get_worksheets().count(L"Data"), 1u);
+    EXPECT_TRUE(c.selection_requested());
+  };
+  const std::string rest = "\ndest=other\nmode=1\n[Selected Tables]\nOther=\n"
+                           "[pgs settings]\nhost=other.example\nuser=intruder\npassword=pw2\nport=6000\n"
+                           "[MS Excel settings]\nextract field names=0\nrefine types=0\n";
+  // A source of a kind no engine reads: the load gives false.
+  const std::string notes = dir.file("notes.xls");
+  write_bytes(notes, "just some text, not a workbook");
+  const std::string no_workbook = dir.file("no_workbook.tmd");
+  write_bytes(no_workbook, "[Generic settings]\nsrc=" + notes + rest);
+  EXPECT_FALSE(c.load_profile_file(wide(no_workbook)));
+  expect_first("no workbook");
+  // No source at all (and none before would be the same): false, nothing opened.
+  c.set_src(L"");
+  const std::string no_source = dir.file("no_source.tmd");
+  write_bytes(no_source, "[Generic settings]" + rest);
+  EXPECT_FALSE(c.load_profile_file(wide(no_source)));
+  EXPECT_EQ(c.get_host(), "kept.example");
+  EXPECT_EQ(c.get_dest(), L"kept");
+  c.set_src(wide(fixtures + "basic.xls"));
+  // A workbook with none of the named worksheets: the load throws.
+  const std::string none_found = dir.file("none_found.tmd");
+  write_bytes(none_found, "[Generic settings]\nsrc=" + fixtures + "basic.xls" + rest);
+  EXPECT_THROW(c.load_profile_file(wide(none_found)), tk_exception);
+  expect_first("none found");
+  // A file the engine takes for a workbook but cannot read: the engine's error passes out.
+  const std::string unreadable = dir.file("unreadable.tmd");
+  write_bytes(unreadable, "[Generic settings]\nsrc=" + fixtures + "no_workbook.xls" + rest);
+  EXPECT_THROW(c.load_profile_file(wide(unreadable)), tk_exception);
+  expect_first("unreadable");
 }
 
 TEST(pgs_converter_impl_test, the_connection_section) {

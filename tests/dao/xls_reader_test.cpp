@@ -69,6 +69,42 @@ TEST(XlsReaderListing, ListerOpensReadOnlyWithoutHeaderRow) {
   EXPECT_FALSE(dao_engine::has_instance());
 }
 
+TEST(XlsReaderListing, NoSourceListsNothingAndOpensNothing) {
+  fake_engine_scope fake;
+  fake.script().tables = {named(L"Sheet1$")};
+  test_reader reader;
+  std::vector<std::wstring> sheets{L"old"};
+  EXPECT_FALSE(reader.get_all_sheets(sheets));
+  EXPECT_TRUE(sheets.empty());
+  EXPECT_TRUE(fake.script().opened_paths.empty());
+}
+
+TEST(XlsReaderSelection, ANewSelectionReplacesTheWorksheetsAndKeepsTheQueries) {
+  fake_book book({L"Sheet1$", L"Sheet2$"});
+  book.reader.store_query_entries({{L"big", L"SELECT * FROM [Sheet1$]"}}, {});
+  std::vector<std::wstring> sheets;
+  ASSERT_TRUE(book.reader.get_all_sheets(sheets));
+  EXPECT_TRUE(book.reader.set_sel_sheets({L"Sheet1"}).empty());
+  EXPECT_EQ(2u, book.reader.selected_tables().size());
+
+  // Listed again and selected again, as a run does: the query stays, the worksheets are replaced.
+  ASSERT_TRUE(book.reader.get_all_sheets(sheets));
+  EXPECT_EQ(std::vector<std::wstring>{L"Nope"}, book.reader.set_sel_sheets({L"Sheet2", L"Nope"}));
+  const auto& selected = book.reader.selected_tables();
+  ASSERT_EQ(2u, selected.size());
+  EXPECT_EQ(L"SELECT * FROM [Sheet1$]", selected.at(L"big"));
+  EXPECT_EQ(L"", selected.at(L"Sheet2"));
+  ASSERT_EQ(1u, book.reader.get_worksheets().size());
+  EXPECT_EQ(L"Sheet2$", book.reader.get_worksheets().at(L"Sheet2"));
+
+  // The page's queries replace the selected queries; the worksheets stay.
+  book.reader.store_query_entries({{L"other", L"SELECT 2"}}, {});
+  ASSERT_EQ(2u, selected.size());
+  EXPECT_EQ(0u, selected.count(L"big"));
+  EXPECT_EQ(L"SELECT 2", selected.at(L"other"));
+  EXPECT_EQ(1u, selected.count(L"Sheet2"));
+}
+
 TEST(XlsReaderListing, OpenXlsConnectStrings) {
   fake_engine_scope fake;
   dao_engine engine(0);

@@ -133,10 +133,28 @@ TEST(profile_converter, WorksheetsAndQueriesAreSelected) {
   EXPECT_EQ(c.get_sel_tables(), std::vector<std::wstring>{L"Sheet1"});
   EXPECT_EQ(c.get_available_queries().at(L"stored"), L"SELECT 2");
 
-  ASSERT_TRUE(c.load_profile(p));  // a second load repeats only the worksheet list
+  ASSERT_TRUE(c.load_profile(p));  // the same profile again: the same selection, nothing doubled
   EXPECT_EQ(c.get_selected().size(), 2u);
   EXPECT_EQ(c.get_available_queries().size(), 1u);
-  EXPECT_EQ(c.get_sel_tables(), (std::vector<std::wstring>{L"Sheet1", L"Sheet1"}));
+  EXPECT_EQ(c.get_sel_tables(), std::vector<std::wstring>{L"Sheet1"});
+
+  // Another profile replaces the selection and the stored queries instead of adding to them.
+  udb_profile other;
+  other.set_value(selected_section, L"Products", L"");
+  other.set_value(L"Available Queries", L"cheap", L"SELECT 3");
+  ASSERT_TRUE(c.load_profile(other));
+  EXPECT_EQ(c.get_sel_tables(), std::vector<std::wstring>{L"Products"});
+  ASSERT_EQ(c.get_selected().size(), 1u);
+  EXPECT_EQ(c.get_selected().count(L"Products"), 1u);
+  ASSERT_EQ(c.get_available_queries().size(), 1u);
+  EXPECT_EQ(c.get_available_queries().at(L"cheap"), L"SELECT 3");
+
+  // A profile that is refused keeps the selection it found.
+  udb_profile refused = profile_with({{L"mode", L"9"}});
+  refused.set_value(selected_section, L"Orders", L"");
+  EXPECT_EQ(error_of(c, refused), "Invalid merge/overwrite mode");
+  EXPECT_EQ(c.get_sel_tables(), std::vector<std::wstring>{L"Products"});
+  EXPECT_EQ(c.get_available_queries().size(), 1u);
 }
 
 TEST(profile_converter, SettingsRoundTripThroughAFile) {

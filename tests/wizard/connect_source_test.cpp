@@ -191,6 +191,26 @@ TEST(ConnectSource, CsvSourceNeedsATableNameAndAnExistingFile) {
   EXPECT_EQ(env.converter().get_tab_name(), L"orders");
 }
 
+TEST(ConnectSource, CsvSourceThatIsNoWorkbookIsRefusedBeforeTheDestinationIsAsked) {
+  // No server: a page that went on to ask about the destination would fail to reach it.
+  environment env;
+  env.converter().set_from_xls(false);
+  source_page page(env);
+  const std::string csv = env.dir().file("data.csv");
+  write_text(csv, "id,name\n1,first\n");
+  for (const std::string& source : {csv, connect_test::fixture("xls/no_workbook.xls")}) {
+    env.boxes().clear();
+    page.fill(source, "db");
+    page.edit(sel_file_page::id_table)->setText(QStringLiteral("orders"));
+    EXPECT_EQ(page.next(), 105) << source;
+    ASSERT_EQ(env.boxes().count(), 1u) << source;
+    EXPECT_EQ(env.boxes().boxes()[0].type, wizard_box::kind::error);
+    EXPECT_EQ(env.boxes().last_text(), qt(ui_messages[12]));
+  }
+  EXPECT_EQ(env.handler().reported().total(), 0u);
+  EXPECT_FALSE(env.shell().forced_status().has_value());
+}
+
 TEST(ConnectSource, WorkbookCheckOpensAndListsWithTheFieldNameSetting) {
   environment env;
   sel_file_page page;
@@ -348,7 +368,31 @@ TEST(ConnectSourceServer, CsvExistingTableCancelOverwriteOrMerge) {
   connect_test::run_sql("CREATE TABLE orders (id int)", db.name());
   server_source_page page(env, db.name());
   page.edit(sel_file_page::id_table)->setText(QStringLiteral("Orders"));
-  env.converter().set_mode(1);
+
+  // A CSV file (no workbook) is refused before the table is looked at: no dialog, no drop.
+  const std::string csv = env.dir().file("orders.csv");
+  write_text(csv, "id\n1\n");
+  page.fill(csv, db.name());
+  bool asked = false;
+  {
+    // Should the overwrite dialog come up all the same, it is closed (Cancel) and noted.
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [&] {
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        asked = true;
+        dialog->reject();
+      }
+    });
+    safety.start(3000);
+    EXPECT_EQ(page.next(), 105);
+  }
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(env.boxes().last_text(), qt(ui_messages[12]));
+  EXPECT_TRUE(table_exists());
+  page.fill(workbook, db.name());
+
+  env.converter().set_mode(2);
   {
     modal_answer answer([&](QWidget* shown) { find_ctrl<QAbstractButton>(shown, 2)->click(); });
     EXPECT_EQ(page.next(), 105);
@@ -367,5 +411,7 @@ TEST(ConnectSourceServer, CsvExistingTableCancelOverwriteOrMerge) {
         [&](QWidget* shown) { find_ctrl<QAbstractButton>(shown, overwrite_dlg::id_overwrite)->click(); });
     EXPECT_EQ(page.next(), 127);
   }
-  EXPECT_FALSE(table_exists());
+  // Overwriting is left to the run (mode 1): nothing is dropped before anything was converted.
+  EXPECT_EQ(env.converter().get_mode(), 1);
+  EXPECT_TRUE(table_exists());
 }

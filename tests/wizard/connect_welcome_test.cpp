@@ -74,7 +74,7 @@ TEST(ConnectWelcome, LoadAsksForAProfileAndCancelChangesNothing) {
   });
   find_ctrl<QPushButton>(pages.welcome, welcome_page::id_load)->click();
   ASSERT_TRUE(filter.has_value());
-  EXPECT_EQ(welcome_page::profile_filter(L"tmd"), L"Profile Files (.tmd)|*.tmd|All Files (*.*)|*.*|");
+  EXPECT_EQ(file_dialog::profile_filter(L"tmd"), L"Profile Files (.tmd)|*.tmd|All Files (*.*)|*.*|");
   EXPECT_EQ(*filter, QStringLiteral("Profile Files (.tmd) (*.tmd);;All Files (*.*) (*)"));
   EXPECT_EQ(*title, QStringLiteral("Select Profile File"));
   EXPECT_EQ(proposed, L"");
@@ -176,4 +176,81 @@ TEST(ConnectWelcome, WorksheetsMissingFromTheProfilesWorkbookAreNamedInOneBox) {
   EXPECT_NE(text.find("\nAnother Missing"), std::string::npos) << text;
   EXPECT_EQ(env.shell().currentId(), 103);
   EXPECT_EQ(env.converter().get_worksheets().size(), 1u);
+}
+
+namespace {
+
+/// Loads a profile through "&Load Settings" as the user would.
+void load_through_the_page(welcome_page* welcome, const std::string& profile) {
+  file_dialog::set_run_hook(
+      [profile](const file_dialog&) -> std::optional<std::wstring> { return connect_test::wide(profile); });
+  find_ctrl<QPushButton>(welcome, welcome_page::id_load)->click();
+}
+
+}  // namespace
+
+TEST(ConnectWelcome, ALoadedProfileKeepsItsQueriesAndASecondOneReplacesTheSelection) {
+  environment env;
+  two_pages pages(env);
+  const std::string book = connect_test::fixture("xls/basic.xls");
+  const std::string first = env.dir().file("first.tmd");
+  write_text(first, "[Generic settings]\nsrc=" + book +
+                        "\n[Selected Tables]\nData=\nbig_rows=SELECT * FROM [Data$]\n"
+                        "[Available Queries]\nstored=SELECT 1\n");
+  load_through_the_page(pages.welcome, first);
+  EXPECT_EQ(env.boxes().count(), 0u) << env.boxes().last_text().toStdString();
+  // Listing the workbook and selecting its worksheets leaves the query entry selected.
+  const auto& selected = env.converter().get_selected();
+  ASSERT_EQ(selected.count(L"big_rows"), 1u);
+  EXPECT_EQ(selected.at(L"big_rows"), L"SELECT * FROM [Data$]");
+  EXPECT_EQ(selected.count(L"Data"), 1u);
+  EXPECT_EQ(env.converter().get_worksheets().count(L"Data"), 1u);
+
+  // The user picked the wrong profile and loads another: only its choice remains.
+  const std::string second = env.dir().file("second.tmd");
+  write_text(second, "[Generic settings]\nsrc=" + book + "\n[Selected Tables]\nHidden=\n");
+  load_through_the_page(pages.welcome, second);
+  EXPECT_EQ(env.boxes().count(), 0u) << env.boxes().last_text().toStdString();
+  ASSERT_EQ(env.converter().get_worksheets().size(), 1u);
+  EXPECT_EQ(env.converter().get_worksheets().count(L"Hidden"), 1u);
+  EXPECT_EQ(env.converter().get_sel_tables(), std::vector<std::wstring>{L"Hidden"});
+  EXPECT_EQ(selected.size(), 1u);
+  EXPECT_TRUE(env.converter().get_available_queries().empty());
+}
+
+TEST(ConnectWelcome, AProfileThatFailsToLoadLeavesTheSettingsAsTheyWere) {
+  environment env;
+  two_pages pages(env);
+  env.converter().set_connection_params("kept.example", "keeper", "pw", 5433);
+  env.converter().set_dest(L"kept");
+  // No source before and none in the profile (a first start, a hand-written profile).
+  const std::string no_source = env.dir().file("no_source.tmd");
+  write_text(no_source, "[Generic settings]\ndest=other\n[Selected Tables]\nData=\n"
+                        "[pgs settings]\nhost=other.example\nuser=intruder\nport=6000\n");
+  // A source that is no workbook (text of a kind the engine does not know).
+  const std::string notes = env.dir().file("notes.xls");
+  write_text(notes, "just some text, not a workbook");
+  const std::string no_workbook = env.dir().file("no_workbook.tmd");
+  write_text(no_workbook, "[Generic settings]\nsrc=" + notes +
+                              "\ndest=other\n[pgs settings]\nhost=other.example\nuser=intruder\nport=6000\n");
+  for (const std::string& profile : {no_source, no_workbook}) {
+    SCOPED_TRACE(profile);
+    env.boxes().clear();
+    load_through_the_page(pages.welcome, profile);
+    ASSERT_EQ(env.boxes().count(), 1u);
+    EXPECT_EQ(env.boxes().last_text(), QString::fromStdString("Cannot load profile file '" + profile + "'."));
+    EXPECT_TRUE(env.internal_errors().empty());
+    EXPECT_FALSE(env.shell().forced_status().has_value());
+    EXPECT_EQ(env.shell().currentId(), 103);
+    EXPECT_TRUE(env.converter().get_src().empty());
+    EXPECT_EQ(env.converter().get_dest(), L"kept");
+    EXPECT_EQ(env.converter().get_host(), "kept.example");
+    EXPECT_EQ(env.converter().get_port(), 5433);
+    EXPECT_TRUE(env.converter().get_sel_tables().empty());
+  }
+  // The connection page shows the settings from before the load.
+  env.shell().next();
+  ASSERT_TRUE(wizard_test::wait_until([&] { return env.shell().currentId() == 134; }));
+  EXPECT_EQ(find_ctrl<QLineEdit>(pages.settings, pgs_settings_page::id_host)->text(), QStringLiteral("kept.example"));
+  EXPECT_EQ(find_ctrl<QLineEdit>(pages.settings, pgs_settings_page::id_user)->text(), QStringLiteral("keeper"));
 }

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 
 #include "support/wizard_test_app.h"
 #include "tk/tk_exception.h"
@@ -99,4 +101,42 @@ TEST(FileDialog, RealSaveDialogAcceptsATypedName) {
   });
   ASSERT_TRUE(save.run());
   EXPECT_EQ(save.get_file_name(), tk_utf8_to_unicode(env.dir().file("profile.tmd")));
+}
+
+TEST(FileDialog, SaveAsksBeforeReplacingTheFileTheExtensionLeadsTo) {
+  environment env(false);
+  const std::string typed = env.dir().file("settings");
+  std::ofstream(typed + ".tmd") << "[Generic settings]\n";
+  std::ofstream(env.dir().file("exact.tmd")) << "[Generic settings]\n";
+  std::optional<std::wstring> answer = tk_utf8_to_unicode(typed);
+  file_dialog::set_run_hook([&](const file_dialog&) { return answer; });
+  const auto save = [] {
+    auto dialog = std::make_unique<save_file_dialog>(nullptr, L"Profile Files (.tmd)|*.tmd|", L"Select Profile File",
+                                                     L"", L"tmd");
+    return dialog;
+  };
+
+  // "settings" becomes "settings.tmd", which exists: asked, No as the default.
+  env.boxes().answer_next(false);
+  auto refused = save();
+  EXPECT_FALSE(refused->run());
+  ASSERT_EQ(env.boxes().count(), 1u);
+  const wizard_box box = env.boxes().boxes()[0];
+  EXPECT_EQ(box.type, wizard_box::kind::question);
+  EXPECT_TRUE(box.default_no);
+  EXPECT_EQ(box.text, QString::fromStdString(typed + ".tmd already exists.\nDo you want to replace it?"));
+
+  env.boxes().answer_next(true);
+  auto replaced = save();
+  ASSERT_TRUE(replaced->run());
+  EXPECT_EQ(replaced->get_file_name(), tk_utf8_to_unicode(typed + ".tmd"));
+  EXPECT_EQ(env.boxes().count(), 2u);
+
+  // A name the dialog itself checked (it holds the extension), or a new file: nothing asked.
+  for (const std::string& name : {env.dir().file("exact.tmd"), env.dir().file("fresh")}) {
+    answer = tk_utf8_to_unicode(name);
+    auto quiet = save();
+    EXPECT_TRUE(quiet->run()) << name;
+  }
+  EXPECT_EQ(env.boxes().count(), 2u);
 }

@@ -100,6 +100,39 @@ TEST(ProgramStart, QuickLaunchWithAProfileThatDoesNotLoadStopsBeforeAnyConnectio
   EXPECT_FALSE(shown);
 }
 
+TEST(ProgramStart, QuickLaunchWithAProfileThatFailsKeepsTheStoredSettings) {
+  environment env(false);
+  {
+    tamarind_convertor stored(tmd_front_end::wizard);
+    stored.set_connection_params("kept.example", "keeper", "pw", 5433);
+    stored.set_dest(L"kept");
+  }  // written to the key store here
+  const std::string book = std::string(TAMARIND_SOURCE_DIR) + "/tests/fixtures/xls/";
+  const std::string notes = env.dir().file("notes.xls");
+  write_file(notes, "just some text, not a workbook");
+  const std::string no_workbook = env.dir().file("no_workbook.tmd");
+  write_file(no_workbook, "[Generic settings]\nsrc=" + notes + "\ndest=other\n"
+                          "[pgs settings]\nhost=other.example\nuser=intruder\npassword=x\nport=6000\n");
+  const std::string bad_port = env.dir().file("bad_port.tmd");
+  write_file(bad_port, "[Generic settings]\nsrc=" + book + "basic.xls\ndest=other\n"
+                       "[pgs settings]\nhost=other.example\nuser=intruder\nport=99999\n");
+  wizard_start_options options;
+  options.exec = [](wizard_shell&) { return 1; };
+  for (const std::string& profile : {no_workbook, bad_port}) {
+    SCOPED_TRACE(profile);
+    env.boxes().clear();
+    EXPECT_EQ(run_wizard_program(env.handler(), profile, options), 0);
+    EXPECT_EQ(env.boxes().count(), 1u);
+    // What the program stored on its way out is what the user had, not the half-read profile.
+    tamarind_convertor reread(tmd_front_end::wizard);
+    EXPECT_EQ(reread.get_host(), "kept.example");
+    EXPECT_EQ(reread.get_user(), "keeper");
+    EXPECT_EQ(reread.get_port(), 5433);
+    EXPECT_EQ(reread.get_dest(), L"kept");
+    EXPECT_TRUE(reread.get_src().empty());
+  }
+}
+
 TEST(ProgramStart, QuickLaunchWithAnInvalidModeIsReportedOnceWithoutTheWizard) {
   environment env(false);
   const std::string profile = env.dir().file("mode.tmd");

@@ -146,6 +146,31 @@ TEST_F(RunPages, ReportedErrorsAreListedReadOnlyWithLineFeedsAsBlanks) {
   EXPECT_FALSE(list->textCursor().hasSelection());
 }
 
+TEST_F(RunPages, WorksheetsNotFoundDuringTheRunShowTheErrorTextWithoutAList) {
+  scripted_convertor& c = make_converter();
+  c.sheets = {{L"S1", 1, {}}};
+  c.missing = {L"S2"};
+  c.gated = false;
+  start();
+  ASSERT_TRUE(reaches_finish_page());
+  ASSERT_EQ(env.boxes().count(), 1u);
+  EXPECT_EQ(env.boxes().last_text(), QStringLiteral("These worksheets were not found in the workbook:\nS2"));
+  EXPECT_TRUE(env.handler().listed_errors().empty());
+  EXPECT_EQ(find_ctrl<QLabel>(finish, 1314)->text(), QString::fromStdWString(ui_messages[0]));
+  EXPECT_TRUE(find_ctrl<QPlainTextEdit>(finish, 1016)->isHidden());
+}
+
+TEST_F(RunPages, ErrorsCountedBeforeTheRunDoNotSpoilASuccess) {
+  // A profile loaded before (say) named a worksheet the workbook lacks.
+  env.handler().count_reported_error();
+  scripted_convertor& c = make_converter();
+  c.sheets = {{L"S1", 1, {}}};
+  c.gated = false;
+  start();
+  ASSERT_TRUE(reaches_finish_page());
+  EXPECT_EQ(find_ctrl<QLabel>(finish, 1314)->text(), QString::fromStdWString(ui_msg_conversion_succeeded));
+}
+
 TEST_F(RunPages, ACsvSourceMovesOnlyTheBar) {
   scripted_convertor& c = make_converter();
   c.set_from_xls(false);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "converter/error_handler.h"
+#include "converter/frame_services.h"
 #include "converter/init_conversion.h"
 #include "converter/tamarind_convertor.h"
 
@@ -30,6 +31,9 @@ class scripted_convertor : public tamarind_convertor {
   std::chrono::milliseconds pause{0};
   /// Replaces the whole run when set (for runs that fail before they start).
   std::function<void()> body;
+  /// Worksheets the run reports missing as a real run does: counted and named in a box of their
+  /// own, never listed.
+  std::vector<std::wstring> missing;
 
   /// Lets the run go on to the next worksheet.
   void open_gate() { m_gate.fetch_add(1); }
@@ -43,6 +47,10 @@ class scripted_convertor : public tamarind_convertor {
     }
     init_conversion bracket(&finished, 1, get_frame());
     m_started.store(true);
+    if (!missing.empty()) {
+      for (std::size_t i = 0; i < missing.size(); ++i) error_handler::instance().count_reported_error();
+      get_frame()->worksheets_not_found(missing);
+    }
     sheets_total.store(static_cast<int>(sheets.size()));
     for (std::size_t i = 0; i < sheets.size(); ++i) {
       while (gated && m_gate.load() <= static_cast<int>(i)) {

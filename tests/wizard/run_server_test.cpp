@@ -8,11 +8,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <pqxx/pqxx>
 
 #include "pg_test.h"
 #include "support/wizard_test_app.h"
 #include "tk/tk_string.h"
+#include "udb/udb_profile.h"
+#include "wizard/dialogs/file_dialog.h"
 #include "wizard/app/ui_messages.h"
 #include "wizard/pages/gui_finish_page.h"
 #include "wizard/pages/progress_page.h"
@@ -49,8 +53,9 @@ class RunServer : public ::testing::Test {
   }
 
   /// The converter connected, with the sample workbook as source and `db` as destination, and
-  /// the worksheet page, the progress page and the finish page in the shell.
-  void prepare() {
+  /// the worksheet page, the progress page and the finish page in the shell; `before_show` runs
+  /// just before the wizard is shown.
+  void prepare(const std::function<void()>& before_show = {}) {
     wizard_error_presenter::set_continue_hook([this](const std::string& text) {
       reported.push_back(text);
       return error_presenter::continue_answer{true, false};
@@ -69,6 +74,8 @@ class RunServer : public ::testing::Test {
     env.shell().add_page(tables);
     env.shell().add_page(progress = new progress_page);
     env.shell().add_page(finish = new gui_finish_page_t(ui_msg_conversion_succeeded, ui_messages[0]));
+    finish->set_profile_ext(ui_profile_ext);
+    if (before_show) before_show();
     env.show();
   }
 
@@ -122,4 +129,36 @@ TEST_F(RunServer, CancelRightAfterTheStartJoinsAndClosesWithZero) {
   EXPECT_EQ(env.shell().result(), 0);
   EXPECT_FALSE(env.shell().isVisible());
   EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(RunServer, ASelectedQueryOfTheProfileSurvivesTheRunIntoTheSavedProfile) {
+  TAMARIND_REQUIRE_SERVER();
+  prepare([&] {
+    const std::string profile = env.dir().file("in.tmd");
+    std::ofstream(profile, std::ios::binary)
+        << "[Selected Tables]\nOrders=\nbig_orders=SELECT * FROM [Orders$] WHERE Amount > 100\n";
+    // Loaded as the welcome page loads it: the workbook is listed and its worksheets selected.
+    ASSERT_TRUE(env.converter().load_profile_file(tk_utf8_to_unicode(profile)));
+  });
+  ASSERT_EQ(env.shell().currentId(), 127);
+  const QStringList right = [&] {
+    QStringList names;
+    auto* selected = find_ctrl<QListWidget>(tables, 1318);
+    for (int i = 0; i < selected->count(); ++i) names << selected->item(i)->text();
+    return names;
+  }();
+  EXPECT_EQ(right, (QStringList{QStringLiteral("big_orders"), QStringLiteral("Orders")}));
+  env.shell().next();
+  ASSERT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }, 60000)) << "still on the progress page";
+  EXPECT_TRUE(reported.empty());
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.orders"), 5);
+
+  const std::string saved = env.dir().file("out");
+  file_dialog::set_run_hook([&](const file_dialog&) -> std::optional<std::wstring> { return tk_utf8_to_unicode(saved); });
+  QTest::mouseClick(find_ctrl<QPushButton>(finish, 1116), Qt::LeftButton);
+  udb_profile profile;
+  ASSERT_TRUE(profile.load(tk_utf8_to_unicode(saved + ".tmd")));
+  EXPECT_EQ(profile.get_value(udb_profile::selected_tables_section, L"big_orders"),
+            L"SELECT * FROM [Orders$] WHERE Amount > 100");
+  EXPECT_EQ(profile.get_sel_tables().count(L"Orders"), 1u);
 }

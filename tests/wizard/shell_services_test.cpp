@@ -296,3 +296,77 @@ TEST(ShellClosingFromWorker, ExitSignalWhileADialogIsOpenClosesTheDialogThenTheW
   EXPECT_EQ(shell.forced_status(), 255);
   EXPECT_EQ(page->count("stop"), 1u);
 }
+
+namespace {
+
+/// A page whose worker asks a question; its stop waits for that worker as a page does (events
+/// going), but only for a while, so that a close that could never join it fails instead of hanging.
+class asking_worker_page : public wizard_page_base {
+ public:
+  asking_worker_page() : wizard_page_base(1, wiz_next, 0) {}
+  ~asking_worker_page() override {
+    if (m_worker.joinable()) m_worker.join();
+  }
+  void start() {
+    m_worker = std::thread([this] {
+      answer.store(wizard_shell::question(L"Go on?"));
+      finished.store(true);
+    });
+  }
+  void stop_work() noexcept override {
+    if (stopped) return;
+    stopped = true;
+    joined_at_stop = wait_until([this] { return finished.load(); }, 3000);
+  }
+
+  std::atomic<bool> finished{false};
+  std::atomic<bool> answer{false};
+  bool stopped = false;
+  bool joined_at_stop = false;
+
+ private:
+  std::thread m_worker;
+};
+
+}  // namespace
+
+TEST(ShellClosingFromWorker, ClosingWhileAWorkersBoxIsUpLetsTheBoxEndBeforeTheWorkIsStopped) {
+  {
+    SCOPED_TRACE("the box answered by a hook that ends the wizard");
+    environment env(false);
+    wizard_shell& shell = env.shell();
+    auto* page = new asking_worker_page;
+    shell.add_page(page);
+    env.show();
+    wizard_shell::set_box_hook([&](const wizard_box&) {
+      shell.end_wizard(0);  // as a guard does when a slot fails while the box is up
+      return true;
+    });
+    page->start();
+    ASSERT_TRUE(wait_until([&] { return !shell.isVisible(); }, 10000));
+    EXPECT_TRUE(page->stopped);
+    EXPECT_TRUE(page->joined_at_stop) << "the close waited for a worker that waited for the close";
+    EXPECT_TRUE(page->answer.load()) << "the box was answered";
+    EXPECT_EQ(shell.forced_status(), 0);
+  }
+  {
+    SCOPED_TRACE("a real box, the wizard ended from inside its event loop");
+    environment env(false);
+    wizard_shell& shell = env.shell();
+    auto* page = new asking_worker_page;
+    shell.add_page(page);
+    env.show();
+    wizard_shell::set_box_hook({});
+    bool box_seen = false;
+    when_modal([&](QWidget* modal) {
+      box_seen = qobject_cast<QMessageBox*>(modal) != nullptr;
+      shell.end_wizard(0);
+    });
+    page->start();
+    ASSERT_TRUE(wait_until([&] { return !shell.isVisible(); }, 10000));
+    EXPECT_TRUE(box_seen);
+    EXPECT_TRUE(page->stopped);
+    EXPECT_TRUE(page->joined_at_stop) << "the close waited for a worker that waited for the close";
+    EXPECT_FALSE(page->answer.load()) << "a box closed by the end answers No";
+  }
+}

@@ -3,44 +3,25 @@
 #include <exception>
 #include <memory>
 
-#include "wizard/app/ui_messages.h"
 #include "converter/error_handler.h"
 #include "converter/error_tables.h"
 #include "converter/exit_signal.h"
 #include "converter/tamarind_convertor.h"
-#include "wizard/dialogs/init_gui.h"
-#include "wizard/errors/wizard_error_presenter.h"
-#include "wizard/shell/wizard_shell.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
-
-// The pages are built beside this file; each is added once its header exists.
-#if __has_include("wizard/pages/welcome_page.h")
-#include "wizard/pages/welcome_page.h"
-#define TAMARIND_HAVE_WELCOME_PAGE 1
-#endif
-#if __has_include("wizard/pages/pgs_settings_page.h")
-#include "wizard/pages/pgs_settings_page.h"
-#define TAMARIND_HAVE_PGS_SETTINGS_PAGE 1
-#endif
-#if __has_include("wizard/pages/sel_file_page.h")
-#include "wizard/pages/sel_file_page.h"
-#define TAMARIND_HAVE_SEL_FILE_PAGE 1
-#endif
-#if __has_include("wizard/pages/tmd_sel_tables_page.h")
-#include "wizard/pages/tmd_sel_tables_page.h"
-#define TAMARIND_HAVE_SEL_TABLES_PAGE 1
-#endif
-#if __has_include("wizard/pages/progress_page.h")
-#include "wizard/pages/progress_page.h"
-#define TAMARIND_HAVE_PROGRESS_PAGE 1
-#endif
-#if __has_include("wizard/pages/gui_finish_page.h")
+#include "wizard/app/ui_messages.h"
+#include "wizard/dialogs/init_gui.h"
+#include "wizard/errors/wizard_error_presenter.h"
 #include "wizard/pages/gui_finish_page.h"
-#define TAMARIND_HAVE_FINISH_PAGE 1
-#endif
+#include "wizard/pages/pgs_settings_page.h"
+#include "wizard/pages/progress_page.h"
+#include "wizard/pages/sel_file_page.h"
+#include "wizard/pages/tmd_sel_tables_page.h"
+#include "wizard/pages/welcome_page.h"
+#include "wizard/shell/wizard_guard.h"
+#include "wizard/shell/wizard_shell.h"
 
 namespace {
 
@@ -78,35 +59,21 @@ class presenter_attachment {
 };
 
 void add_interactive_pages(wizard_shell& shell) {
-#ifdef TAMARIND_HAVE_WELCOME_PAGE
   auto* welcome = new welcome_page;
   welcome->set_profile_ext(ui_profile_ext);
   shell.add_page(welcome);
-#endif
-#ifdef TAMARIND_HAVE_PGS_SETTINGS_PAGE
   shell.add_page(new pgs_settings_page);
-#endif
-#ifdef TAMARIND_HAVE_SEL_FILE_PAGE
   shell.add_page(new sel_file_page);
-#endif
-#ifdef TAMARIND_HAVE_SEL_TABLES_PAGE
   auto* tables = new tmd_sel_tables_page;
   tables->set_header(ui_messages[19], ui_messages[20]);
   shell.add_page(tables);
-#endif
-  (void)shell;
 }
 
 void add_run_pages(wizard_shell& shell) {
-#ifdef TAMARIND_HAVE_PROGRESS_PAGE
   shell.add_page(new progress_page);
-#endif
-#ifdef TAMARIND_HAVE_FINISH_PAGE
   auto* finish = new gui_finish_page_t(ui_msg_conversion_succeeded, ui_messages[0]);
   finish->set_profile_ext(ui_profile_ext);
   shell.add_page(finish);
-#endif
-  (void)shell;
 }
 
 }  // namespace
@@ -149,8 +116,7 @@ int run_wizard_program(error_handler& handler, const std::string& command_line,
 
     return options.exec ? options.exec(shell) : shell.run();
   } catch (const tk_exception& e) {
-    tk_log(2, "Got exception: '%s'", e.what());
-    handler.handle(e, true);
+    report_tk_exception(e);
   } catch (const std::exception& e) {
     wizard_shell::error(std::string(e.what()));
   }

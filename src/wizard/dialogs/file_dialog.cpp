@@ -1,11 +1,14 @@
 #include "wizard/dialogs/file_dialog.h"
 
+#include <QFileInfo>
 #include <mutex>
 
 #include "tk/tk_exception.h"
 #include "tk/tk_file_name.h"
+#include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
+#include "wizard/shell/wizard_shell.h"
 
 namespace {
 
@@ -38,6 +41,10 @@ QString file_dialog::to_qt_filter(const std::wstring& filter) {
     parts << items[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
   }
   return parts.join(QStringLiteral(";;"));
+}
+
+std::wstring file_dialog::profile_filter(const std::wstring& ext) {
+  return tk_wformat(L"Profile Files (.%s)|*.%s|All Files (*.*)|*.*|", ext, ext);
 }
 
 void file_dialog::set_run_hook(run_hook hook) {
@@ -98,6 +105,12 @@ std::wstring save_file_dialog::with_extension(const std::wstring& path, const st
 bool save_file_dialog::run() {
   tk_log(1, "save_file_dialog::run");
   if (!show(QFileDialog::AcceptSave, QFileDialog::AnyFile)) return false;
-  set_file_name(with_extension(get_file_name(), m_default_ext));
+  const std::wstring typed = get_file_name();
+  const std::wstring path = with_extension(typed, m_default_ext);
+  // The dialog asked about replacing the name as typed; with the extension it is another file.
+  if (path != typed && QFileInfo::exists(QString::fromStdWString(path)) &&
+      !wizard_shell::question(tk_wformat(L"%s already exists.\nDo you want to replace it?", path), true))
+    return false;
+  set_file_name(path);
   return true;
 }

@@ -33,6 +33,8 @@ class file_dialog {
   /// "desc|patterns|..." as Qt's filter: "desc (patterns)" joined by ";;", ";" in patterns a
   /// blank, "*.*" as "*".
   static QString to_qt_filter(const std::wstring& filter);
+  /// The filter of profile files with this extension, then all files ("|" separated).
+  static std::wstring profile_filter(const std::wstring& ext);
 
   /// Tests: replaces the QFileDialog. Gets the dialog, returns the chosen path or none (Cancel).
   using run_hook = std::function<std::optional<std::wstring>(const file_dialog&)>;
@@ -60,7 +62,9 @@ class open_file_dialog : public file_dialog {
   bool is_save() const noexcept override { return false; }
 };
 
-/// Chooses a file to write; the extension is appended unless the path already holds it.
+/// Chooses a file to write; the extension is appended unless the path already holds it. When the
+/// name with the extension appended is an existing file, the user is asked before it is replaced
+/// (No: run() gives false).
 class save_file_dialog : public file_dialog {
  public:
   /// An empty extension is the assertion "g_f_dlg" line 111; "tmd" and ".tmd" are the same.

@@ -17,8 +17,8 @@
 #include "tk/tk_string.h"
 
 QString error_dialog_caption() {
-  wizard_shell* shell = wizard_shell::instance_ptr();
-  if (shell && wizard_shell::is_initialized()) return QString::fromStdWString(shell->title()) + QStringLiteral(" Error");
+  if (wizard_shell* shell = wizard_shell::initialized_instance())
+    return QString::fromStdWString(shell->title()) + QStringLiteral(" Error");
   return QStringLiteral("Error");
 }
 
@@ -83,8 +83,8 @@ void dlg_error_ex::copy_to_clipboard() {
 
 void dlg_error_ex::send_bug() {
   // The subject names the wizard only once its window is set up, as the caption does.
-  wizard_shell* shell = wizard_shell::instance_ptr();
-  const std::string subject = shell && wizard_shell::is_initialized() ? tk_to_utf8(shell->title()) : std::string();
+  wizard_shell* shell = wizard_shell::initialized_instance();
+  const std::string subject = shell ? tk_to_utf8(shell->title()) : std::string();
   tk_send_bug(subject, tk_to_utf8(m_message));
   done(id_send_bug);
 }

@@ -18,12 +18,6 @@ wizard_error_presenter::internal_hook internal_hook_fn;
 
 bool have_gui() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
 
-/// The dialogs' owner: the wizard once it is set up, else none.
-QWidget* dialog_owner() {
-  wizard_shell* shell = wizard_shell::instance_ptr();
-  return shell && wizard_shell::is_initialized() ? shell : nullptr;
-}
-
 }  // namespace
 
 void wizard_error_presenter::internal_error(const std::string& message) {
@@ -43,7 +37,7 @@ void wizard_error_presenter::internal_error(const std::string& message) {
   }
   // Answered unseen while the wizard closes: the program ends all the same.
   gui_bridge::run_and_wait([&] {
-    dlg_error_ex dialog(tk_utf8_to_unicode(message), dialog_owner());
+    dlg_error_ex dialog(tk_utf8_to_unicode(message), wizard_shell::initialized_instance());
     dialog.exec();
   });
 }
@@ -67,7 +61,7 @@ error_presenter::continue_answer wizard_error_presenter::ask_continue(const std:
   }
   return gui_bridge::call<continue_answer>(
       [&] {
-        dlg_error_continue dialog(tk_utf8_to_unicode(text), dialog_owner());
+        dlg_error_continue dialog(tk_utf8_to_unicode(text), wizard_shell::initialized_instance());
         const int result = dialog.exec();
         continue_answer answer;
         answer.abort = result == dlg_error_continue::id_abort;

@@ -13,7 +13,6 @@
 #include "tk/tk_exception.h"
 #include "tk/tk_format.h"
 #include "tk/tk_logger.h"
-#include "tk/tk_string.h"
 #include "wizard/app/ui_messages.h"
 #include "wizard/dialogs/file_dialog.h"
 #include "wizard/shell/wizard_guard.h"
@@ -75,18 +74,21 @@ bool gui_finish_page::page_init() {
   set_sheet_button(sheet, QWizard::CancelButton, false);
   set_sheet_button(sheet, QWizard::HelpButton, false);
 
-  const std::vector<std::string> errors =
-      wizard_shell::instance_ptr() ? wizard_shell::instance().errors() : std::vector<std::string>();
+  wizard_shell* shell = wizard_shell::instance_ptr();
+  const std::vector<std::string> errors = shell ? shell->errors() : std::vector<std::string>();
+  // Some errors were told in a box of their own and never listed (worksheets not found, a
+  // failure outside the handler): the count tells of them.
+  const bool failed = !errors.empty() || (shell && shell->errors_counted_since_run_start());
   auto* text = ctrl_as<QLabel>(id_text);
   auto* list = ctrl_as<QPlainTextEdit>(id_errors);
-  if (errors.empty()) {
+  if (!failed) {
     tk_log(2, "Display success-message");
     text->setText(QString::fromStdWString(m_success_text));
     list->hide();
   } else {
     tk_log(2, "Display errors");
     text->setText(QString::fromStdWString(m_error_text));
-    list->show();
+    list->setVisible(!errors.empty());
     list->setReadOnly(false);
     list->clear();
     for (std::string error : errors) {
@@ -111,8 +113,7 @@ gui_finish_page_t::gui_finish_page_t(std::wstring success_text, std::wstring err
 }
 
 int gui_finish_page_t::on_store() {
-  const std::wstring filter =
-      tk_utf8_to_unicode(tk_format("Profile Files (.%s)|*.%s|All Files (*.*)|*.*|", m_profile_ext, m_profile_ext));
+  const std::wstring filter = file_dialog::profile_filter(m_profile_ext);
   tk_log(2, "gui_finish_page_t::on_store(%s)", filter);
   if (m_profile_ext.size() < 3 || m_profile_ext.size() > 4) TK_ASSERT_SITE("..\\GUI2/g_finish", 141);
   save_file_dialog dialog(window(), filter, L"Select Profile File", L"", m_profile_ext);

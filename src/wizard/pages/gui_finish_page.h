@@ -15,7 +15,9 @@ class gui_finish_page : public wizard_page<116, wiz_finish, psp_hide_header> {
 
   gui_finish_page(std::wstring success_text, std::wstring error_text, QWidget* parent = nullptr);
 
-  /// Shows the outcome; Cancel and Help are disabled from here on, Finish takes the focus.
+  /// Shows the outcome: the error text when errors were listed or counted during the run (the
+  /// list only when there are texts), else the success text. Cancel and Help are disabled from
+  /// here on, Finish takes the focus.
   bool page_init() override;
 
   const std::wstring& success_text() const noexcept { return m_success_text; }

@@ -12,20 +12,15 @@
 
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
+#include "wizard/page/wizard_page.h"
 #include "wizard/shell/wizard_guard.h"
 #include "wizard/shell/wizard_shell.h"
-
-namespace {
-
-QString id_name(int id) { return QStringLiteral("id_%1").arg(id); }
-
-}  // namespace
 
 // ---- shared look -------------------------------------------------------------------------
 
 overwrite_dlg_base::overwrite_dlg_base(int dialog_id, int help_context, const std::wstring& text, QWidget* parent)
     : QDialog(parent), m_help_context(help_context), m_text(text) {
-  setObjectName(id_name(dialog_id));
+  wizard_page_base::set_ctrl_id(this, dialog_id);
   setModal(true);
   setWindowModality(Qt::ApplicationModal);
   // The caption needs the shell; asking for it here lets a missing shell reach the caller's
@@ -39,7 +34,7 @@ overwrite_dlg_base::overwrite_dlg_base(int dialog_id, int help_context, const st
   icon->setAlignment(Qt::AlignTop);
 
   m_text_label = new QLabel(QString::fromStdWString(m_text), this);
-  m_text_label->setObjectName(id_name(1320));
+  wizard_page_base::set_ctrl_id(m_text_label, 1320);
   m_text_label->setTextFormat(Qt::PlainText);
   m_text_label->setWordWrap(false);
 
@@ -52,7 +47,7 @@ overwrite_dlg_base::overwrite_dlg_base(int dialog_id, int help_context, const st
 
 QPushButton* overwrite_dlg_base::make_button(const QString& label, int id) {
   auto* button = new QPushButton(label, this);
-  button->setObjectName(id_name(id));
+  wizard_page_base::set_ctrl_id(button, id);
   button->setAutoDefault(false);
   return button;
 }
@@ -129,7 +124,7 @@ overwrite_dlg2::overwrite_dlg2(int help_context, const std::wstring& text, QWidg
   auto* column = static_cast<QVBoxLayout*>(layout());
   for (int i = 0; i < 4; ++i) {
     auto* option = new QRadioButton(QString::fromUtf8(labels[i]), this);
-    option->setObjectName(id_name(first_option_id + i));
+    wizard_page_base::set_ctrl_id(option, first_option_id + i);
     m_options->addButton(option, first_option_id + i);
     column->addWidget(option);
   }

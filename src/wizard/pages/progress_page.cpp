@@ -65,10 +65,7 @@ class conversion_thread : public tk_thread {
   conversion_thread() : tk_thread(true) {}
 
  protected:
-  tk_thread_functor* create_functor() override {
-    set_owns_functor(true);
-    return new conversion_body;
-  }
+  tk_thread_functor* create_functor() override { return new conversion_body; }
 };
 
 QLabel* make_label(const char* text, int id = 0) {
@@ -116,6 +113,9 @@ bool progress_page::page_init() {
       if (QAbstractButton* button = sheet->button(which)) button->setEnabled(false);
   ctrl_as<QProgressBar>(id_progress)->setValue(0);
   if (is_running()) return true;  // activated again while converting: one run only
+  // Some errors of the run are told in a box of their own and never listed: the finish page
+  // learns of them by the count.
+  if (wizard_shell* shell = wizard_shell::instance_ptr()) shell->mark_run_start();
   if (!m_thread) m_thread = std::make_unique<conversion_thread>();
   m_thread->start();
   return true;

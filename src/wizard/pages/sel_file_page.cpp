@@ -208,6 +208,12 @@ int sel_file_page::on_next() {
     wizard_shell::error(ui_messages[8]);
     return -1;
   }
+  // Only workbooks are converted: a CSV source that is none would reach a run that converts
+  // nothing, after the questions below have already decided about the destination.
+  if (!workbook && !check_xls(src)) {
+    wizard_shell::error(ui_messages[12]);
+    return -1;
+  }
   bool exists = false;
   {
     wait_cursor cursor;
@@ -248,11 +254,11 @@ int sel_file_page::next_for_csv(bool db_exists) {
   overwrite_dlg dialog(overwrite_help_context, ui_messages[9], dialog_owner(this));
   dialog.exec();
   switch (dialog.choice()) {
-    case 1: {
-      wait_cursor cursor;
-      database->delete_tab(table);
+    case 1:
+      // Overwritten by the run, as it writes: a drop here would be lost for good if the run
+      // then converted nothing.
+      converter.set_mode(1);
       break;
-    }
     case 2:
       converter.set_mode(3);
       break;

@@ -2,7 +2,8 @@
 // "Step 2 of 4": the workbook to convert and the PostgreSQL database to write into. Next checks
 // the entries, opens the workbook, and asks what to do with a destination that already exists
 // (the answer becomes the converter's mode). A CSV source, chosen only by the stored settings or
-// a profile, asks for a table name instead and what to do with an existing table.
+// a profile, asks for a table name instead and what to do with an existing table; since only
+// workbooks can be converted, its file must be one too, and nothing is dropped on this page.
 #include <string>
 
 #include "wizard/page/wizard_page.h"

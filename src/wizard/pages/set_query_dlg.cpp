@@ -10,6 +10,7 @@
 
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_logger.h"
+#include "wizard/page/wizard_page.h"
 #include "wizard/shell/wizard_guard.h"
 #include "tk/tk_string.h"
 #include "wizard/shell/wizard_shell.h"
@@ -20,11 +21,9 @@ constexpr std::wstring_view skipped_lead = L"\t\n\r ";
 constexpr const wchar_t* not_select_text = L"The query must start with SELECT.";
 constexpr const wchar_t* empty_query_text = L"Query is empty!";
 
-QString object_name(int id) { return QStringLiteral("id_%1").arg(id); }
-
 QPushButton* add_button(QBoxLayout* row, const QString& text, int id) {
   auto* button = new QPushButton(text);
-  button->setObjectName(object_name(id));
+  wizard_page_base::set_ctrl_id(button, id);
   button->setAutoDefault(false);
   row->addWidget(button);
   return button;
@@ -35,18 +34,18 @@ QPushButton* add_button(QBoxLayout* row, const QString& text, int id) {
 set_query_dlg::set_query_dlg(const std::wstring& name, const std::wstring& text, QWidget* parent)
     : QDialog(parent), m_name(name), m_text(text) {
   tk_log(2, "set_query_dlg::set_query_dlg");
-  setObjectName(object_name(dialog_id));
+  wizard_page_base::set_ctrl_id(this, dialog_id);
   setWindowTitle(QStringLiteral("Add Query"));
   setModal(true);
 
   auto* grid = new QGridLayout;
   auto* name_label = new QLabel(QStringLiteral("&Store as Table:"));
   m_name_edit = new QLineEdit;
-  m_name_edit->setObjectName(object_name(id_name));
+  wizard_page_base::set_ctrl_id(m_name_edit, id_name);
   name_label->setBuddy(m_name_edit);
   auto* query_label = new QLabel(QStringLiteral("&Query:"));
   m_query_edit = new QPlainTextEdit;
-  m_query_edit->setObjectName(object_name(id_query));
+  wizard_page_base::set_ctrl_id(m_query_edit, id_query);
   m_query_edit->setTabChangesFocus(true);
   query_label->setBuddy(m_query_edit);
   grid->addWidget(name_label, 0, 0);

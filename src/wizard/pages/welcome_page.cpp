@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "converter/error_handler.h"
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_format.h"
@@ -75,12 +74,8 @@ bool welcome_page::page_init() { return show(); }
 
 void welcome_page::on_help() { wizard_shell::display_help(help_context); }
 
-std::wstring welcome_page::profile_filter(const std::wstring& ext) {
-  return tk_wformat(L"Profile Files (.%s)|*.%s|All Files (*.*)|*.*|", ext, ext);
-}
-
 int welcome_page::on_load() {
-  const std::wstring filter = profile_filter(m_profile_ext);
+  const std::wstring filter = file_dialog::profile_filter(m_profile_ext);
   tk_log(1, "welcome_page_t::on_load(%s)", filter);
   if (m_profile_ext.size() < 3 || m_profile_ext.size() > 4) TK_ASSERT_SITE("..\\GUI2/g_finish", 266);
 
@@ -93,11 +88,7 @@ int welcome_page::on_load() {
       wizard_shell::error(tk_format(ui_msg_cannot_load_profile, path));
   } catch (const tk_exception& e) {
     // The user picked the file: the error is told and the wizard stays on this page.
-    tk_log(2, "Got exception: '%s'", e.what());
-    if (error_handler* handler = error_handler::instance_ptr())
-      handler->handle(e, true);
-    else
-      wizard_shell::error(std::string(e.what()));
+    report_tk_exception(e);
   }
   return 0;
 }

@@ -33,9 +33,6 @@ class welcome_page : public wizard_page<103, wiz_next, psp_hide_header | psp_has
       raised by the load goes to the error handler. The extension must be 3 or 4 characters long. */
   int on_load();
 
-  /// The file chooser's filter for profile files with this extension ("|" separated).
-  static std::wstring profile_filter(const std::wstring& ext);
-
  private:
   std::wstring m_profile_ext;
   QLabel* m_link = nullptr;

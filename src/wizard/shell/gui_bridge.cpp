@@ -56,6 +56,7 @@ std::atomic<bool> is_closing{false};
 std::mutex limit_mutex;
 std::optional<std::chrono::milliseconds> wait_limit;
 std::atomic<unsigned> timed_out{0};
+std::atomic<int> serving{0};
 
 void forget(const std::shared_ptr<request>& r) {
   std::lock_guard lock(registry_mutex);
@@ -91,6 +92,7 @@ bool gui_bridge::run_and_wait(const std::function<void()>& work) {
       [r] {
         if (!r->claim()) return;
         bool ok = false;
+        ++serving;
         try {
           r->work();
           ok = true;
@@ -98,6 +100,7 @@ bool gui_bridge::run_and_wait(const std::function<void()>& work) {
           // The work reports its own failures; the waiter only learns that it did not finish.
           tk_log(3, "gui_bridge: a request failed");
         }
+        --serving;
         r->finish(ok);
       },
       Qt::QueuedConnection);
@@ -126,6 +129,8 @@ bool gui_bridge::run_and_wait(const std::function<void()>& work) {
   forget(r);
   return ran;
 }
+
+bool gui_bridge::serving_request() { return serving.load() > 0; }
 
 void gui_bridge::post(std::function<void()> work) {
   QCoreApplication* app = QCoreApplication::instance();

@@ -26,6 +26,9 @@ class gui_bridge {
     return *result;
   }
 
+  /// True while the GUI thread runs a request of a waiting thread (its box may be open).
+  static bool serving_request();
+
   /// Queues work for the GUI thread without waiting (it runs unless the application is gone).
   static void post(std::function<void()> work);
 

@@ -38,8 +38,7 @@ bool show_box_here(wizard_box::kind kind, const std::wstring& text, bool default
   box.text = QString::fromStdWString(text);
   box.default_no = default_no;
   const QString word = QString::fromLatin1(caption_word(kind));
-  wizard_shell* shell = wizard_shell::instance_ptr();
-  if (shell && wizard_shell::is_initialized()) {
+  if (wizard_shell* shell = wizard_shell::initialized_instance()) {
     box.caption = QString::fromStdWString(shell->title()) + QLatin1Char(' ') + word;
     box.owner = shell;
   } else {

@@ -14,8 +14,9 @@ void end_wizard(int status) noexcept {
   if (wizard_shell* shell = wizard_shell::instance_ptr()) shell->end_wizard(status);
 }
 
-/// Reports a tk_exception through the handler, as the program start does for its own.
-void report(const tk_exception& e) {
+}  // namespace
+
+void report_tk_exception(const tk_exception& e) {
   tk_log(2, "Got exception: '%s'", e.what());
   if (error_handler* handler = error_handler::instance_ptr())
     handler->handle(e, true);
@@ -23,15 +24,13 @@ void report(const tk_exception& e) {
     wizard_shell::error(std::string(e.what()));
 }
 
-}  // namespace
-
 bool wizard_guard(const std::function<void()>& body) noexcept {
   try {
     try {
       body();
       return true;
     } catch (const tk_exception& e) {
-      report(e);
+      report_tk_exception(e);
     } catch (const std::exception& e) {
       wizard_shell::error(std::string(e.what()));
     }

@@ -5,6 +5,12 @@
 // The program's exit signal (an internal error) closes it with its status.
 #include <functional>
 
+class tk_exception;
+
+/// Reports a tk_exception the caller caught itself: through the error handler at top level
+/// (which may throw the program's exit signal), or in an error box when there is none.
+void report_tk_exception(const tk_exception& e);
+
 /// Runs `body`; true when it returned normally.
 bool wizard_guard(const std::function<void()>& body) noexcept;
 

@@ -25,16 +25,19 @@ namespace {
 QString picture_path(int id) { return QStringLiteral(":/wizard/picture_%1.png").arg(id); }
 
 /// Closes the dialogs opened above the wizard, innermost first (a bounded number of tries: a
-/// dialog that refuses to close must not keep us here).
-void close_nested_dialogs(QWidget* wizard) {
+/// dialog that refuses to close must not keep us here). True when there was one.
+bool close_nested_dialogs(QWidget* wizard) {
+  bool closed = false;
   for (int tries = 0; tries < 16; ++tries) {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == wizard) return;
+    if (!modal || modal == wizard) break;
+    closed = true;
     if (auto* dialog = qobject_cast<QDialog*>(modal))
       dialog->reject();
     else
       modal->close();
   }
+  return closed;
 }
 
 constexpr int log_ctrl_id = 1016;
@@ -117,7 +120,6 @@ void wizard_shell::page_activated(int id) {
     if (QAbstractButton* b = button(QWizard::FinishButton)) b->setEnabled((mask & wiz_finish) != 0);
     if (QAbstractButton* b = button(QWizard::HelpButton)) b->setEnabled(page->has_help());
     on_init();
-    m_current = page;
     accepted = page->page_init();
   });
   if (!ran || accepted || m_closing) return;
@@ -201,9 +203,21 @@ void wizard_shell::close_with(int status) {
   m_finishing = true;  // no page is validated on the way out
   stop_timer();
   gui_bridge::set_closing(true);
-  close_nested_dialogs(this);
-  stop_pages_work();
-  QWizard::done(status);
+  const bool nested = close_nested_dialogs(this);
+  if (!nested && !gui_bridge::serving_request()) {
+    stop_pages_work();
+    QWizard::done(status);
+    return;
+  }
+  // Called from inside a dialog's event loop (a worker's box, perhaps): that loop can only end
+  // once we return, and the worker waiting for its box could never be joined before. The rest
+  // follows when the loop has unwound.
+  QPointer<wizard_shell> self(this);
+  gui_bridge::post([self, status] {
+    if (!self) return;
+    self->stop_pages_work();
+    self->QWizard::done(status);
+  });
 }
 
 void wizard_shell::stop_pages_work() noexcept {
@@ -260,6 +274,11 @@ bool wizard_shell::is_initialized() {
   }
   tk_log(1, "Singleton has been initialized");
   return shell->m_initialized.load();
+}
+
+wizard_shell* wizard_shell::initialized_instance() {
+  wizard_shell* shell = instance_ptr();
+  return shell && shell->m_initialized.load() ? shell : nullptr;
 }
 
 void wizard_shell::start_timer(unsigned period_ms) {
@@ -326,4 +345,14 @@ void wizard_shell::apply_log(const std::wstring& text) {
 std::vector<std::string> wizard_shell::errors() const {
   error_handler* handler = error_handler::instance_ptr();
   return handler ? handler->listed_errors() : std::vector<std::string>{};
+}
+
+void wizard_shell::mark_run_start() {
+  error_handler* handler = error_handler::instance_ptr();
+  m_counted_at_run_start = handler ? handler->reported().total() : 0u;
+}
+
+bool wizard_shell::errors_counted_since_run_start() const {
+  error_handler* handler = error_handler::instance_ptr();
+  return handler && m_counted_at_run_start && handler->reported().total() > *m_counted_at_run_start;
 }

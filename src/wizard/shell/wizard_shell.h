@@ -50,8 +50,8 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   /// The ids in the order the pages were added.
   const std::vector<int>& page_order() const noexcept { return m_order; }
   wizard_page_base* page_by_id(int id) const;
-  /// The page recorded by the last activation (null before the first).
-  wizard_page_base* current_wizard_page() const noexcept { return m_current; }
+  /// The current page (null before the first activation).
+  wizard_page_base* current_wizard_page() const { return page_by_id(currentId()); }
 
   // ---- running ----------------------------------------------------------------------------
   /// Shows the wizard modally; returns 1 after Finish, 0 after Cancel or an error the guard
@@ -68,6 +68,9 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   void on_init();
   /// False when no shell exists.
   static bool is_initialized();
+  /// The shell once it is initialised, else null: what boxes and dialogs take their caption and
+  /// owner from.
+  static wizard_shell* initialized_instance();
 
   /// Starts the progress timer (any thread); running already is the assertion "g_wiz_sh" line 260.
   void start_timer(unsigned period_ms);
@@ -99,6 +102,11 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
 
   /// The errors listed for the finish page (at most 20, oldest first).
   std::vector<std::string> errors() const;
+  /// Remembers how many errors the handler has counted so far (a run starts).
+  void mark_run_start();
+  /// True when the handler has counted errors since mark_run_start (never before a mark). Some
+  /// reports have a box of their own and are counted without being listed.
+  bool errors_counted_since_run_start() const;
 
   /// The frame the converter and the error handler are given (forwards to this shell).
   frame_services& frame() noexcept { return *m_frame; }
@@ -138,7 +146,6 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   int m_icon_id;
   QPixmap m_watermark;  // shown on the pages without a header
   std::vector<int> m_order;
-  wizard_page_base* m_current = nullptr;
   int m_previous_id = -1;
   int m_one_shot_from = -1;  // on_next of this page chose the next page
   int m_one_shot_to = -1;
@@ -149,5 +156,6 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   std::atomic<bool> m_timer_running{false};
   QTimer m_timer;
   std::atomic<int> m_forced_status{-1};
+  std::optional<unsigned> m_counted_at_run_start;
   std::unique_ptr<frame_services> m_frame;
 };

@@ -1,5 +1,7 @@
 #include "support/wizard_test_app.h"
 
+#include <gtest/gtest.h>
+
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
@@ -94,6 +96,7 @@ environment::environment(bool with_converter) {
   setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1);
   // A test that waits too long for a dialog fails instead of hanging.
   gui_bridge::set_wait_limit(std::chrono::milliseconds(20000));
+  m_timed_out_at_start = gui_bridge::timed_out_waits();
   m_handler = std::make_unique<error_handler>(engine_error_table_size, engine_error_table);
   load_further_error_tables(*m_handler);
   m_presenter = std::make_unique<wizard_error_presenter>();
@@ -113,6 +116,8 @@ environment::environment(bool with_converter) {
 
 environment::~environment() {
   destroy_shell();
+  EXPECT_EQ(gui_bridge::timed_out_waits(), m_timed_out_at_start)
+      << "a request of another thread waited past the limit and was declined unseen";
   m_converter.reset();
   m_handler->set_presenter(nullptr);
   m_handler.reset();

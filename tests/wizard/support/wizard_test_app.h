@@ -63,6 +63,8 @@ class environment {
  public:
   /// `with_converter` false: no tamarind_convertor (tests that build their own, or the program start).
   explicit environment(bool with_converter = true);
+  /// Fails the test when a request of another thread waited past the limit (it was declined
+  /// unseen, so the test would otherwise pass on a box nobody saw).
   ~environment();
   environment(const environment&) = delete;
   environment& operator=(const environment&) = delete;
@@ -90,6 +92,7 @@ class environment {
 
  private:
   temp_dir m_dir;
+  unsigned m_timed_out_at_start = 0;
   std::string m_saved_config;
   bool m_had_config = false;
   std::unique_ptr<error_handler> m_handler;
