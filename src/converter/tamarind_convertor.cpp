@@ -136,64 +136,24 @@ bool tamarind_convertor::load_profile_file(const std::wstring& path, bool list_s
   tk_log(2, "tamarind_convertor::load_profile_file(%s)", path);
   udb_profile profile;
   if (!profile.load(path)) return false;
-  settings_copy saved = copy_settings();
+  // A profile that does not load leaves every setting as it was: half-loaded values would reach the
+  // key store, or the next run.
+  const auto saved = std::apply([](const auto&... field) { return std::tuple(field...); }, settings());
+  const bool saved_from_xls = from_xls.load();
+  const auto restore = [&] {
+    tk_log(2, "tamarind_convertor: the profile did not load, the settings are restored");
+    settings() = saved;
+    from_xls.store(saved_from_xls);
+  };
   bool loaded = false;
   try {
     loaded = load_options(profile, list_sheets);
   } catch (...) {
-    restore_settings(std::move(saved));
+    restore();
     throw;
   }
-  if (!loaded) restore_settings(std::move(saved));
+  if (!loaded) restore();
   return loaded;
-}
-
-tamarind_convertor::settings_copy tamarind_convertor::copy_settings() const {
-  settings_copy copy;
-  copy.src = src;
-  copy.dest = dest;
-  copy.logfile = logfile;
-  copy.mode = mode;
-  copy.sel_tables = sel_tables;
-  copy.selected = selected;
-  copy.available_queries = available_queries;
-  copy.only_definitions = only_definitions;
-  copy.skip_indexes = skip_indexes;
-  copy.worksheets = worksheets;
-  copy.selection_requested = m_selection_requested;
-  copy.host = host;
-  copy.user = user;
-  copy.password = password;
-  copy.port = port;
-  copy.schema = schema;
-  copy.x_fnames = x_fnames;
-  copy.refine_types = refine_types;
-  copy.from_xls = from_xls.load();
-  return copy;
-}
-
-void tamarind_convertor::restore_settings(settings_copy&& saved) {
-  tk_log(2, "tamarind_convertor: the profile did not load, the settings are restored");
-  src = std::move(saved.src);
-  dest = std::move(saved.dest);
-  // The log itself stays where the profile sent it: it is no setting the user keeps.
-  logfile = std::move(saved.logfile);
-  mode = saved.mode;
-  sel_tables = std::move(saved.sel_tables);
-  selected = std::move(saved.selected);
-  available_queries = std::move(saved.available_queries);
-  only_definitions = saved.only_definitions;
-  skip_indexes = saved.skip_indexes;
-  worksheets = std::move(saved.worksheets);
-  m_selection_requested = saved.selection_requested;
-  host = std::move(saved.host);
-  user = std::move(saved.user);
-  password = std::move(saved.password);
-  port = saved.port;
-  schema = std::move(saved.schema);
-  x_fnames = saved.x_fnames;
-  refine_types = saved.refine_types;
-  from_xls.store(saved.from_xls);
 }
 
 // ---- worksheet selection -------------------------------------------------------------------

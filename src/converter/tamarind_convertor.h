@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dao/dao_database.h"
@@ -142,23 +143,12 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
  private:
   friend class tmd_blocking_section;
 
-  /// Every setting a profile load may change.
-  struct settings_copy {
-    std::wstring src, dest;
-    std::string logfile;
-    int mode = 0;
-    std::vector<std::wstring> sel_tables;
-    name_map selected, available_queries;
-    bool only_definitions = false, skip_indexes = false;
-    sheet_map worksheets;
-    bool selection_requested = false;
-    std::string host, user, password;
-    int port = 0;
-    std::wstring schema;
-    bool x_fnames = true, refine_types = true, from_xls = true;
-  };
-  settings_copy copy_settings() const;
-  void restore_settings(settings_copy&& saved);
+  /// Every setting a profile load may change, as one list: copied before a load and assigned back
+  /// when the load fails (the stop-safe flag from_xls is kept apart).
+  auto settings() {
+    return std::tie(src, dest, logfile, mode, sel_tables, selected, available_queries, only_definitions, skip_indexes,
+                    worksheets, m_selection_requested, host, user, password, port, schema, x_fnames, refine_types);
+  }
 
   void report_row_errors(udb_recordset& destination);
   void report_missing(const std::vector<std::wstring>& names);

@@ -85,15 +85,15 @@ ole_variant to_variant(const wb_value& v) {
   return n;
 }
 
-/// A field of a definition: name, type and size; no value.
-class definition_field final : public wb_field {
+/// A column of a worksheet as a field: name, type and size, no attributes or default, and every
+/// setter refused with the engine's read-only error. The kinds differ only in their value.
+class column_field : public wb_field {
  public:
-  definition_field(wb_error_list_ptr errors, std::wstring name, int type, long size)
-      : errors_(std::move(errors)), name_(std::move(name)), type_(type), size_(size) {}
+  column_field(wb_error_list_ptr errors, const wb_column& c)
+      : errors_(std::move(errors)), name_(wb_widen(c.name)), type_(c.type), size_(c.size) {}
   std::wstring name() const override { return name_; }
   int type() const override { return type_; }
   long size() const override { return size_; }
-  ole_variant value() const override { return ole_variant(); }
   long attributes() const override { return 0; }
   bool required() const override { return false; }
   std::wstring default_value() const override { return {}; }
@@ -112,10 +112,17 @@ class definition_field final : public wb_field {
   long size_;
 };
 
+/// A field of a definition: no value.
+class definition_field final : public column_field {
+ public:
+  using column_field::column_field;
+  ole_variant value() const override { return ole_variant(); }
+};
+
 ole_com_ptr<wb_fields> definition_fields(const state_ptr& db, const std::vector<wb_column>& columns) {
   auto* list = new wb_field_list(db->errors);
   for (const auto& c : columns)
-    list->add(ole_com_ptr<wb_field>(new definition_field(db->errors, wb_widen(c.name), c.type, c.size)));
+    list->add(ole_com_ptr<wb_field>(new definition_field(db->errors, c)));
   return ole_com_ptr<wb_fields>(list);
 }
 
@@ -206,13 +213,10 @@ struct cursor_state {
   bool bof = true, eof = true, closed = false;
 };
 
-class row_field final : public wb_field {
+class row_field final : public column_field {
  public:
   row_field(state_ptr db, std::shared_ptr<cursor_state> cursor, std::size_t column, const wb_column& c)
-      : db_(std::move(db)), cursor_(std::move(cursor)), column_(column), name_(wb_widen(c.name)), type_(c.type), size_(c.size) {}
-  std::wstring name() const override { return name_; }
-  int type() const override { return type_; }
-  long size() const override { return size_; }
+      : column_field(db->errors, c), db_(std::move(db)), cursor_(std::move(cursor)), column_(column) {}
   ole_variant value() const override {
     return wb_guarded(db_->errors, [&] {
       db_->check_open();
@@ -221,24 +225,11 @@ class row_field final : public wb_field {
       return cursor_->row.at(column_);
     });
   }
-  long attributes() const override { return 0; }
-  bool required() const override { return false; }
-  std::wstring default_value() const override { return {}; }
-  void set_required(bool) override { refuse(); }
-  void set_allow_zero_length(bool) override { refuse(); }
-  void set_default_value(const std::wstring&) override { refuse(); }
-  void set_attributes(long) override { refuse(); }
 
  private:
-  void refuse() {
-    wb_guarded(db_->errors, []() -> void { throw wb_read_only(); });
-  }
   state_ptr db_;
   std::shared_ptr<cursor_state> cursor_;
   std::size_t column_;
-  std::wstring name_;
-  int type_;
-  long size_;
 };
 
 class workbook_recordset final : public wb_recordset {
