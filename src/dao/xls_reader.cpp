@@ -1,6 +1,7 @@
 #include "dao/xls_reader.h"
 
 #include <algorithm>
+#include <set>
 
 #include "dao/dao_database.h"
 #include "dao/dao_engine.h"
@@ -47,24 +48,35 @@ bool xls_reader::get_all_sheets(std::vector<std::wstring>& sheets) {
 void xls_reader::get_all_sheets(dao_database& database, std::vector<std::wstring>& sheets) {
   tk_log(1, "xls_reader::get_all_sheets(2)");
   worksheets.clear();
-  for (const std::wstring& table : database.get_tables()) {
-    tk_log(1, "non_system (%s)", table);
-    if (table.size() < 2) continue;
-    const bool sheet = table.back() == L'$' || (table[table.size() - 2] == L'$' && table.back() == L'\'');
-    if (!sheet) continue;
-    std::wstring name = simplify_name(table);
+  std::vector<std::pair<std::wstring, sheet_ref>> listed;
+  for (const auto& table : database.get_listed_tables()) {
+    tk_log(1, "non_system (%s)", table.name);
+    // "$" is the engine's name of a worksheet whose own name is empty.
+    if (table.name == L"$") {
+      listed.push_back({std::wstring(), {table.name, table.position}});
+      continue;
+    }
+    if (table.name.size() < 2) continue;
+    const std::wstring& t = table.name;
+    const bool sheet = t.back() == L'$' || (t[t.size() - 2] == L'$' && t.back() == L'\'');
+    if (sheet) listed.push_back({simplify_name(t), {t, table.position}});
+  }
+  // A name made unique never takes the name of a worksheet listed later: every worksheet keeps
+  // its own name and each is reachable under one name.
+  std::set<std::wstring> own_names;
+  for (const auto& entry : listed) own_names.insert(entry.first);
+  for (auto& [name, ref] : listed) {
     if (worksheets.count(name)) {
-      // Two worksheets whose names simplify alike: the later one gets a name of its own.
       std::wstring unique;
       for (int n = 2;; ++n) {
         unique = name + L" (" + std::to_wstring(n) + L")";
-        if (!worksheets.count(unique)) break;
+        if (!worksheets.count(unique) && !own_names.count(unique)) break;
       }
-      tk_log(2, "Worksheet %s listed as %s", table, unique);
+      tk_log(2, "Worksheet %s listed as %s", ref.table, unique);
       name = unique;
     }
     sheets.push_back(name);
-    worksheets.emplace(name, table);
+    worksheets.emplace(name, ref);
   }
 }
 
@@ -82,7 +94,7 @@ std::vector<std::wstring> xls_reader::set_sel_sheets(const std::vector<std::wstr
       missing.push_back(name);
       continue;
     }
-    tk_log(1, "Worksheet %s is selected", found->second);
+    tk_log(1, "Worksheet %s is selected", found->second.table);
     chosen.emplace(name, found->second);
     selected[name] = std::wstring();
   }
