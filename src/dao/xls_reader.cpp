@@ -6,6 +6,7 @@
 #include "dao/dao_database.h"
 #include "dao/dao_engine.h"
 #include "tk/tk_logger.h"
+#include "tk/tk_string.h"
 
 xls_reader::xls_reader() = default;
 xls_reader::~xls_reader() = default;
@@ -61,18 +62,21 @@ void xls_reader::get_all_sheets(dao_database& database, std::vector<std::wstring
     const bool sheet = t.back() == L'$' || (t[t.size() - 2] == L'$' && t.back() == L'\'');
     if (sheet) listed.push_back({simplify_name(t), {t, table.position}});
   }
-  // A name made unique never takes the name of a worksheet listed later: every worksheet keeps
-  // its own name and each is reachable under one name.
-  std::set<std::wstring> own_names;
-  for (const auto& entry : listed) own_names.insert(entry.first);
+  // A name made unique takes no worksheet's name, not even one listed later or differing in case
+  // alone (the table names would meet): every worksheet keeps its own name and each is reachable
+  // under one name.
+  const auto no_case = [](const std::wstring& a, const std::wstring& b) { return tk_compare_no_case(a, b) < 0; };
+  std::set<std::wstring, decltype(no_case)> taken(no_case);
+  for (const auto& entry : listed) taken.insert(entry.first);
   for (auto& [name, ref] : listed) {
     if (worksheets.count(name)) {
       std::wstring unique;
       for (int n = 2;; ++n) {
         unique = name + L" (" + std::to_wstring(n) + L")";
-        if (!worksheets.count(unique) && !own_names.count(unique)) break;
+        if (!taken.count(unique)) break;
       }
       tk_log(2, "Worksheet %s listed as %s", ref.table, unique);
+      taken.insert(unique);
       name = unique;
     }
     sheets.push_back(name);

@@ -139,15 +139,16 @@ TEST(XlsReaderListing, OpenFailurePassesOutAndReleasesTheEngine) {
 }
 
 TEST(XlsReaderListing, NamesThatSimplifyAlikeGetDistinctEntries) {
-  // A made-up name never takes a real worksheet's name, even that of a worksheet listed later.
-  fake_book book({L"'Data$'", L"Data$", L"'Data $'", L"'Data (2)$'"});
+  // A made-up name never takes a real worksheet's name, even that of a worksheet listed later, or
+  // one that differs in case alone.
+  fake_book book({L"'Data$'", L"Data$", L"'Data $'", L"'Data (2)$'", L"'data (4)$'"});
   std::vector<std::wstring> sheets;
   ASSERT_TRUE(book.reader.get_all_sheets(sheets));
-  EXPECT_EQ((std::vector<std::wstring>{L"Data", L"Data (3)", L"Data (4)", L"Data (2)"}), sheets);
+  EXPECT_EQ((std::vector<std::wstring>{L"Data", L"Data (3)", L"Data (5)", L"Data (2)", L"data (4)"}), sheets);
   const auto& map = book.reader.get_worksheets();
   EXPECT_EQ(L"'Data$'", map.at(L"Data").table);
   EXPECT_EQ(1, map.at(L"Data (3)").position);
-  EXPECT_EQ(L"'Data $'", map.at(L"Data (4)").table);
+  EXPECT_EQ(L"'Data $'", map.at(L"Data (5)").table);
   EXPECT_EQ(L"'Data (2)$'", map.at(L"Data (2)").table);
   EXPECT_EQ(3, map.at(L"Data (2)").position);
 }
