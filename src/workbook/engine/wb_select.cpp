@@ -87,7 +87,8 @@ std::optional<wb_select> wb_parse_select(const std::wstring& sql) {
   return std::nullopt;
 }
 
-std::optional<std::size_t> wb_find_table_name(const std::wstring& given, const std::vector<std::wstring>& engine_names) {
+std::optional<std::size_t> wb_find_table_name(const std::wstring& given,
+                                              const std::vector<std::wstring>& engine_names) {
   const std::wstring wanted = unquoted(given);
   std::optional<std::size_t> other_case;
   bool spellings_differ = false;

@@ -17,4 +17,5 @@ std::optional<wb_select> wb_parse_select(const std::wstring& sql);
 /// single quotes): the first written exactly as given, else the first that differs from it in case
 /// alone, unless tables of different spellings do: worksheets named data, Data and DATA are each
 /// reached under their own spelling, never another's, and "dAtA" reaches none.
-std::optional<std::size_t> wb_find_table_name(const std::wstring& given, const std::vector<std::wstring>& engine_names);
+std::optional<std::size_t> wb_find_table_name(const std::wstring& given,
+                                              const std::vector<std::wstring>& engine_names);
