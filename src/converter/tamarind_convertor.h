@@ -155,7 +155,7 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// Lists the open workbook and applies the selection again (or takes every worksheet).
   void prepare_worksheets(dao_database& workbook);
   void convert_worksheet(pgs_database& destination, dao_database& workbook, const std::wstring& sheet,
-                         const std::wstring& engine_name);
+                         const sheet_ref& source_sheet);
   void throw_if_stopped() const;
   frame_services* required_frame(int line) const;
   /// Whether the run's progress lines are shown (the agent's silent option hides them).

@@ -9,6 +9,8 @@
 #include "dao/dao_engine.h"
 #include "pgs/pgs_database.h"
 #include "pgs/pgs_engine.h"
+#include "pgs/pgs_sql_text.h"
+#include "tk/tk_format.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
@@ -110,6 +112,23 @@ std::unique_ptr<pgs_database> tamarind_convertor::get_dest_base() {
 
 // ---- the worksheet loop ----------------------------------------------------------------------
 
+namespace {
+
+/// Refuses, before anything is created for it, a worksheet whose name gives an empty table name
+/// (an empty name, "trail.") or names one of the server's own schemas ("information_schema.x").
+void check_destination_name(const std::wstring& sheet, int position, const std::string& server_schema,
+                            const std::wstring& table) {
+  if (table.empty())
+    throw tk_exception(tk_format("Worksheet #%d is named '%s', which gives no table name.", position + 1, sheet),
+                       tk_level_recoverable);
+  if (pgs_is_system_schema(server_schema))
+    throw tk_exception(
+        tk_format("Schema '%s' belongs to the server's system: no worksheet is converted into it.", server_schema),
+        tk_level_recoverable);
+}
+
+}  // namespace
+
 void tamarind_convertor::prepare_worksheets(dao_database& workbook) {
   // The selection was made on an earlier listing; the workbook may have changed since.
   std::vector<std::wstring> chosen;
@@ -154,10 +173,10 @@ void tamarind_convertor::convert_from_xls() {
   if (frame_services* frame = m_frame.load(); frame && shows_progress())
     frame->spreadsheet_started(src, sheets_total.load());
 
-  for (const auto& [sheet, engine_name] : worksheets) {
+  for (const auto& [sheet, source_sheet] : worksheets) {
     throw_if_stopped();
     try {
-      convert_worksheet(*destination, *workbook, sheet, engine_name);
+      convert_worksheet(*destination, *workbook, sheet, source_sheet);
     } catch (const tk_exception& e) {
       if (stop_requested()) throw tk_final_exception();
       handler().set_context(get_cur_sheet());
@@ -170,14 +189,16 @@ void tamarind_convertor::convert_from_xls() {
 }
 
 void tamarind_convertor::convert_worksheet(pgs_database& destination, dao_database& workbook,
-                                           const std::wstring& sheet, const std::wstring& engine_name) {
+                                           const std::wstring& sheet, const sheet_ref& source_sheet) {
   set_cur_sheet(sheet);
   // A report of this worksheet must never carry the previous one's name.
   handler().set_context(std::wstring());
-  std::unique_ptr<udb_recordset> source = workbook.get_table(engine_name, 1);
+  // By its position: another worksheet may bear the same name, or the same but for case.
+  std::unique_ptr<udb_recordset> source = workbook.get_table_at(source_sheet.position, 1);
   if (!source) TK_ASSERT_SITE("tmd_conv", 329);
   const auto [schema, table] = destination.split_name(sheet);
   const std::wstring schema_name = schema.empty() ? std::wstring(L"public") : schema;
+  check_destination_name(sheet, source_sheet.position, engine.object_name(schema_name), table);
   if (!schema.empty()) {
     const std::string line = tk_format("Creating schema if necessary: '%s'\n", schema_name);
     tk_log(3, "%s", line);

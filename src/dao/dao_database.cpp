@@ -64,6 +64,7 @@ dao_database::dao_database(const std::wstring& name, ole_com_ptr<wb_database> db
     else {
       tk_log(2, "Got table: '%s'", table_name);
       tables.push_back(table_name);
+      listed.push_back({table_name, i});
     }
   }
   tk_log(2, "Right before extracting queries/vews");
@@ -117,6 +118,17 @@ std::unique_ptr<udb_recordset> dao_database::get_table(const std::wstring& table
   tk_log(1, "Right after src->CreateQueryDef");
   ole_com_ptr<wb_recordset> rs =
       dao_non_null(dao_call([&] { return query->open_recordset(wb_open_dynaset, options); }));
+  return std::make_unique<dao_recordset>(table_name, rs.get(), table.get());
+}
+
+std::unique_ptr<udb_recordset> dao_database::get_table_at(int position, int mode) {
+  tk_log(2, "dao_database::get_table_at(%d, %d)", position, mode);
+  if (!tabledefs) TK_ASSERT_SITE("dao_db", 298);
+  ole_com_ptr<wb_tabledef> table = dao_non_null(dao_call([&] { return tabledefs->item(position); }));
+  const std::wstring table_name = dao_call([&] { return table->name(); });
+  if (is_skipped_table(dao_call([&] { return table->attributes(); }))) return nullptr;
+  ole_com_ptr<wb_recordset> rs =
+      dao_non_null(dao_call([&] { return table->open_recordset(wb_open_dynaset, read_options(mode)); }));
   return std::make_unique<dao_recordset>(table_name, rs.get(), table.get());
 }
 

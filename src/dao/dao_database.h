@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ole/ole_com_ptr.h"
 #include "udb/udb_database.h"
@@ -43,6 +44,18 @@ class dao_database : public udb_database {
   std::unique_ptr<udb_recordset> get_table(const std::wstring& table_name, int mode) override;
   bool test_query(const std::wstring& sql) override;
 
+  /// A listed table (one of get_tables()) with its position among the engine's table definitions.
+  struct listed_table {
+    std::wstring name;
+    int position = 0;
+  };
+  /// The tables the constructor listed, in the engine's order.
+  const std::vector<listed_table>& get_listed_tables() const noexcept { return listed; }
+  /// Opens the table at `position` of the engine's definitions by that position, never by its
+  /// name: worksheets whose names are equal, or equal but for case, each give their own rows.
+  /// Null for a linked or system table.
+  std::unique_ptr<udb_recordset> get_table_at(int position, int mode);
+
   /// The number of rows the query gives.
   unsigned get_records_count(const std::wstring& sql);
 
@@ -51,6 +64,7 @@ class dao_database : public udb_database {
   void init_fkeys();
   ole_com_ptr<wb_recordset> open_query(const std::wstring& sql, int options);
 
+  std::vector<listed_table> listed;
   ole_com_ptr<wb_database> database;
   ole_com_ptr<wb_querydefs> querydefs;
   ole_com_ptr<wb_tabledefs> tabledefs;

@@ -1,10 +1,12 @@
 #include "dao/xls_reader.h"
 
 #include <algorithm>
+#include <set>
 
 #include "dao/dao_database.h"
 #include "dao/dao_engine.h"
 #include "tk/tk_logger.h"
+#include "tk/tk_string.h"
 
 xls_reader::xls_reader() = default;
 xls_reader::~xls_reader() = default;
@@ -47,24 +49,38 @@ bool xls_reader::get_all_sheets(std::vector<std::wstring>& sheets) {
 void xls_reader::get_all_sheets(dao_database& database, std::vector<std::wstring>& sheets) {
   tk_log(1, "xls_reader::get_all_sheets(2)");
   worksheets.clear();
-  for (const std::wstring& table : database.get_tables()) {
-    tk_log(1, "non_system (%s)", table);
-    if (table.size() < 2) continue;
-    const bool sheet = table.back() == L'$' || (table[table.size() - 2] == L'$' && table.back() == L'\'');
-    if (!sheet) continue;
-    std::wstring name = simplify_name(table);
+  std::vector<std::pair<std::wstring, sheet_ref>> listed;
+  for (const auto& table : database.get_listed_tables()) {
+    tk_log(1, "non_system (%s)", table.name);
+    // "$" is the engine's name of a worksheet whose own name is empty.
+    if (table.name == L"$") {
+      listed.push_back({std::wstring(), {table.name, table.position}});
+      continue;
+    }
+    if (table.name.size() < 2) continue;
+    const std::wstring& t = table.name;
+    const bool sheet = t.back() == L'$' || (t[t.size() - 2] == L'$' && t.back() == L'\'');
+    if (sheet) listed.push_back({simplify_name(t), {t, table.position}});
+  }
+  // A name made unique takes no worksheet's name, not even one listed later or differing in case
+  // alone (the table names would meet): every worksheet keeps its own name and each is reachable
+  // under one name.
+  const auto no_case = [](const std::wstring& a, const std::wstring& b) { return tk_compare_no_case(a, b) < 0; };
+  std::set<std::wstring, decltype(no_case)> taken(no_case);
+  for (const auto& entry : listed) taken.insert(entry.first);
+  for (auto& [name, ref] : listed) {
     if (worksheets.count(name)) {
-      // Two worksheets whose names simplify alike: the later one gets a name of its own.
       std::wstring unique;
       for (int n = 2;; ++n) {
         unique = name + L" (" + std::to_wstring(n) + L")";
-        if (!worksheets.count(unique)) break;
+        if (!taken.count(unique)) break;
       }
-      tk_log(2, "Worksheet %s listed as %s", table, unique);
+      tk_log(2, "Worksheet %s listed as %s", ref.table, unique);
+      taken.insert(unique);
       name = unique;
     }
     sheets.push_back(name);
-    worksheets.emplace(name, table);
+    worksheets.emplace(name, ref);
   }
 }
 
@@ -82,7 +98,7 @@ std::vector<std::wstring> xls_reader::set_sel_sheets(const std::vector<std::wstr
       missing.push_back(name);
       continue;
     }
-    tk_log(1, "Worksheet %s is selected", found->second);
+    tk_log(1, "Worksheet %s is selected", found->second.table);
     chosen.emplace(name, found->second);
     selected[name] = std::wstring();
   }

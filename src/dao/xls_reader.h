@@ -13,8 +13,14 @@ class dao_engine;
 
 class xls_reader : public udb_converter {
  public:
-  /// Simplified worksheet name -> the engine's table name, ordered by code point.
-  using sheet_map = std::map<std::wstring, std::wstring>;
+  /// A listed worksheet: the engine's table name, and its position among the engine's tables,
+  /// by which it is opened (two worksheets may share an engine name, or differ in case alone).
+  struct sheet_ref {
+    std::wstring table;
+    int position = 0;
+  };
+  /// Listed worksheet name -> the worksheet, ordered by code point.
+  using sheet_map = std::map<std::wstring, sheet_ref>;
 
   xls_reader();
   ~xls_reader() override;
@@ -29,7 +35,8 @@ class xls_reader : public udb_converter {
   /// engine is available.
   bool get_all_sheets(std::vector<std::wstring>& sheets);
   /// The same over an open workbook. A name that two worksheets simplify to is taken by the first;
-  /// the later one is listed as "<name> (2)" (or the first free number) so it stays reachable.
+  /// the later one is listed as "<name> (2)" (or the first number that no other worksheet's name
+  /// takes) so it stays reachable. A worksheet with an empty name is listed under that empty name.
   void get_all_sheets(dao_database& database, std::vector<std::wstring>& sheets);
   /// Keeps only the named worksheets (exact names) in the map and marks them selected in place of
   /// the worksheets selected before (selected queries stay); returns the names that were not

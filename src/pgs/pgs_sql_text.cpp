@@ -45,6 +45,10 @@ std::string pgs_object_name(const std::wstring& name, bool case_sensitive) {
   return pgs_fit_name(tk_to_utf8(pgs_fold_name(name, case_sensitive)));
 }
 
+bool pgs_is_system_schema(const std::string& server_name) {
+  return server_name == "information_schema" || server_name.rfind("pg_", 0) == 0;
+}
+
 std::string pgs_quote_raw(const std::string& utf8_name) {
   std::string quoted;
   quoted.reserve(utf8_name.size() + 2);

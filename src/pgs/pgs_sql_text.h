@@ -23,6 +23,11 @@ std::string pgs_fit_name(const std::string& utf8);
 /// The server-side spelling of a name: folded, UTF-8, fitted. Use it for catalogue literals too.
 std::string pgs_object_name(const std::wstring& name, bool case_sensitive);
 
+/// True for a schema of the server's own, given as the server spells it: information_schema and
+/// every name beginning "pg_" (pg_catalog, pg_toast, the per-session pg_temp_N whose tables vanish
+/// when the session ends). No conversion creates a table there.
+bool pgs_is_system_schema(const std::string& server_name);
+
 /// Quotes an already-final UTF-8 name: "x" with every '"' doubled. Never splits at a dot.
 std::string pgs_quote_raw(const std::string& utf8_name);
 

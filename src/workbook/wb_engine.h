@@ -92,6 +92,8 @@ class wb_indexes : public ref_counted_object {
   virtual void append(wb_index* index) = 0;
 };
 
+class wb_recordset;
+
 class wb_tabledef : public ref_counted_object {
  public:
   virtual std::wstring name() const = 0;
@@ -102,6 +104,9 @@ class wb_tabledef : public ref_counted_object {
   virtual ole_com_ptr<wb_indexes> indexes() = 0;
   virtual ole_com_ptr<wb_field> create_field(const std::wstring& name, int type, long size) = 0;
   virtual ole_com_ptr<wb_index> create_index(const std::wstring& name) = 0;
+  /// The table's own rows, without a lookup by name, so tables whose names are equal, or equal but
+  /// for case, each give their own; the options of a query's open_recordset.
+  virtual ole_com_ptr<wb_recordset> open_recordset(int type, int options) = 0;
 };
 
 class wb_tabledefs : public ref_counted_object {
@@ -109,7 +114,7 @@ class wb_tabledefs : public ref_counted_object {
   /// 16-bit, as the engine counts.
   virtual short count() const = 0;
   virtual ole_com_ptr<wb_tabledef> item(int index) = 0;
-  /// Case-insensitive; 3265 when there is none.
+  /// The table written exactly so, else the only one equal but for case; 3265 when there is none.
   virtual ole_com_ptr<wb_tabledef> item(const std::wstring& name) = 0;
   virtual void remove(const std::wstring& name) = 0;
   virtual void append(wb_tabledef* table) = 0;

@@ -9,6 +9,7 @@
 #include "dao/dao_recordset.h"
 #include "dao_test_support.h"
 #include "tk/tk_string.h"
+#include "wb_test_files.h"
 
 #include <algorithm>
 #include "udb/udb_types.h"
@@ -193,7 +194,7 @@ TEST(DaoWorkbookReader, ListsAndSelectsSheetsBySimplifiedNames) {
   std::vector<std::wstring> sheets{L"stale"};
   ASSERT_TRUE(reader.get_all_sheets(sheets));
   EXPECT_EQ((std::vector<std::wstring>{L"Sheet1", L"My Data", L"2019", L"Bob's", L"Лист1", L"Q1.2020"}), sheets);
-  EXPECT_EQ(L"'My Data$'", reader.get_worksheets().at(L"My Data"));
+  EXPECT_EQ(L"'My Data$'", reader.get_worksheets().at(L"My Data").table);
   EXPECT_FALSE(dao_engine::has_instance());  // the lister's engine is gone
 
   const auto missing = reader.set_sel_sheets({L"Bob's", L"sheet1", L"Лист1", L"Nope"});
@@ -205,8 +206,8 @@ TEST(DaoWorkbookReader, ListsAndSelectsSheetsBySimplifiedNames) {
   // Each selected worksheet opens as its own table.
   real_source src;
   auto db = xls_reader::open_xls(src.engine, wide(path), false);
-  for (const auto& [name, table] : reader.get_worksheets()) {
-    auto rs = db->get_table(table, 1);
+  for (const auto& [name, sheet] : reader.get_worksheets()) {
+    auto rs = db->get_table(sheet.table, 1);
     ASSERT_TRUE(rs) << tk_to_utf8(name);
     EXPECT_EQ(name, rs->get_item()->at(0).to_wstring());
   }
@@ -220,16 +221,40 @@ TEST(DaoWorkbookReader, SheetsWhoseNamesSimplifyAlikeStayReachable) {
   reader.set_source(wide(path));
   std::vector<std::wstring> sheets;
   ASSERT_TRUE(reader.get_all_sheets(sheets));
-  EXPECT_EQ((std::vector<std::wstring>{L"Data", L"Data (2)", L"Data (2) (2)"}), sheets);
+  EXPECT_EQ((std::vector<std::wstring>{L"Data", L"Data (3)", L"Data (2)"}), sheets);
   ASSERT_EQ(3u, reader.get_worksheets().size());
   reader.set_sel_sheets(sheets);
   real_source src;
   auto db = xls_reader::open_xls(src.engine, wide(path), false);
   std::vector<std::wstring> contents;
   for (const auto& entry : reader.get_worksheets())
-    contents.push_back(db->get_table(entry.second, 1)->get_item()->at(0).to_wstring());
+    contents.push_back(db->get_table_at(entry.second.position, 1)->get_item()->at(0).to_wstring());
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ((std::vector<std::wstring>{L"Data", L"Data ", L"Data (2)"}), contents);
+}
+
+TEST(DaoWorkbookReader, WorksheetsOfOneNameOrEqualButForCaseEachGiveTheirOwnRows) {
+  // Other writers than the spreadsheet program allow such names. Each sheet holds its position.
+  temp_dir dir;
+  const std::string path = dir.file("twins.xlsx");
+  wb_test::xlsx_parts parts;
+  for (const char* name : {"data", "Data", "DATA", "Twin", "Twin"})
+    parts.sheets.emplace_back(name, "<row><c><v>" + std::to_string(parts.sheets.size() + 1) + "</v></c></row>");
+  wb_test::write_xlsx(path, parts);
+  test_reader reader;
+  reader.set_source(wide(path));
+  std::vector<std::wstring> sheets;
+  ASSERT_TRUE(reader.get_all_sheets(sheets));
+  EXPECT_EQ((std::vector<std::wstring>{L"data", L"Data", L"DATA", L"Twin", L"Twin (2)"}), sheets);
+  real_source src;
+  auto db = xls_reader::open_xls(src.engine, wide(path), false);
+  const auto first = [](std::unique_ptr<udb_recordset> rs) { return rs->get_item()->at(0).to_wstring(); };
+  EXPECT_EQ(L"5", first(db->get_table_at(reader.get_worksheets().at(L"Twin (2)").position, 1)));
+  // A query finds the spelling it names; one that only case ties to several spellings finds none.
+  EXPECT_EQ(L"3", first(db->get_query(L"q", L"SELECT * FROM [DATA$]", 1)));
+  EXPECT_EQ(L"2", first(db->get_table(L"Data$", 1)));
+  EXPECT_EQ(L"4", first(db->get_query(L"q", L"SELECT * FROM [twin$]", 1)));
+  EXPECT_THROW(db->get_query(L"q", L"SELECT * FROM [dAtA$]", 1), dao_exception);
 }
 
 TEST(DaoWorkbookReader, ListerRefusesWhatIsNoWorkbook) {
@@ -264,7 +289,7 @@ TEST(DaoWorkbookReader, CompoundDocumentWorkbook) {
   ASSERT_TRUE(engine.set_version_if(xls_dao_version(wide(fixtures + "basic.xls")).get_version()));
   EXPECT_EQ(0, engine.get_version_key());
   auto db = xls_reader::open_xls(engine, wide(fixtures + "basic.xls"), true);
-  auto rs = db->get_table(reader.get_worksheets().at(L"Data"), 1);
+  auto rs = db->get_table(reader.get_worksheets().at(L"Data").table, 1);
   ASSERT_TRUE(rs);
   EXPECT_EQ(L"Name", rs->schema[0].name);
   udb_record* r = rs->get_item();

@@ -49,12 +49,14 @@ TEST(XlsReaderListing, KeepsWorksheetsOnly) {
   fake_book book({L"Sheet1$", L"'My Data$'", L"Print_Area", L"A$B", L"$", L"''", L"'Q1 $'"});
   std::vector<std::wstring> sheets;
   ASSERT_TRUE(book.reader.get_all_sheets(sheets));
-  EXPECT_EQ((std::vector<std::wstring>{L"Sheet1", L"My Data", L"Q1"}), sheets);
+  // "$" is a worksheet whose own name is empty: listed under it, never dropped unseen.
+  EXPECT_EQ((std::vector<std::wstring>{L"Sheet1", L"My Data", L"", L"Q1"}), sheets);
   const auto& map = book.reader.get_worksheets();
-  ASSERT_EQ(3u, map.size());
-  EXPECT_EQ(L"Sheet1$", map.at(L"Sheet1"));
-  EXPECT_EQ(L"'My Data$'", map.at(L"My Data"));
-  EXPECT_EQ(L"'Q1 $'", map.at(L"Q1"));
+  ASSERT_EQ(4u, map.size());
+  EXPECT_EQ(4, map.at(L"").position);
+  EXPECT_EQ(L"Sheet1$", map.at(L"Sheet1").table);
+  EXPECT_EQ(L"'My Data$'", map.at(L"My Data").table);
+  EXPECT_EQ(L"'Q1 $'", map.at(L"Q1").table);
 }
 
 TEST(XlsReaderListing, ListerOpensReadOnlyWithoutHeaderRow) {
@@ -95,7 +97,7 @@ TEST(XlsReaderSelection, ANewSelectionReplacesTheWorksheetsAndKeepsTheQueries) {
   EXPECT_EQ(L"SELECT * FROM [Sheet1$]", selected.at(L"big"));
   EXPECT_EQ(L"", selected.at(L"Sheet2"));
   ASSERT_EQ(1u, book.reader.get_worksheets().size());
-  EXPECT_EQ(L"Sheet2$", book.reader.get_worksheets().at(L"Sheet2"));
+  EXPECT_EQ(L"Sheet2$", book.reader.get_worksheets().at(L"Sheet2").table);
 
   // The page's queries replace the selected queries; the worksheets stay.
   book.reader.store_query_entries({{L"other", L"SELECT 2"}}, {});
@@ -137,15 +139,18 @@ TEST(XlsReaderListing, OpenFailurePassesOutAndReleasesTheEngine) {
 }
 
 TEST(XlsReaderListing, NamesThatSimplifyAlikeGetDistinctEntries) {
-  fake_book book({L"'Data$'", L"Data$", L"'Data $'", L"'Data (2)$'"});
+  // A made-up name never takes a real worksheet's name, even that of a worksheet listed later, or
+  // one that differs in case alone.
+  fake_book book({L"'Data$'", L"Data$", L"'Data $'", L"'Data (2)$'", L"'data (4)$'"});
   std::vector<std::wstring> sheets;
   ASSERT_TRUE(book.reader.get_all_sheets(sheets));
-  EXPECT_EQ((std::vector<std::wstring>{L"Data", L"Data (2)", L"Data (3)", L"Data (2) (2)"}), sheets);
+  EXPECT_EQ((std::vector<std::wstring>{L"Data", L"Data (3)", L"Data (5)", L"Data (2)", L"data (4)"}), sheets);
   const auto& map = book.reader.get_worksheets();
-  EXPECT_EQ(L"'Data$'", map.at(L"Data"));
-  EXPECT_EQ(L"Data$", map.at(L"Data (2)"));
-  EXPECT_EQ(L"'Data $'", map.at(L"Data (3)"));
-  EXPECT_EQ(L"'Data (2)$'", map.at(L"Data (2) (2)"));
+  EXPECT_EQ(L"'Data$'", map.at(L"Data").table);
+  EXPECT_EQ(1, map.at(L"Data (3)").position);
+  EXPECT_EQ(L"'Data $'", map.at(L"Data (5)").table);
+  EXPECT_EQ(L"'Data (2)$'", map.at(L"Data (2)").table);
+  EXPECT_EQ(3, map.at(L"Data (2)").position);
 }
 
 TEST(XlsReaderSelection, KeepsFoundNamesAndReportsTheRest) {
@@ -155,7 +160,7 @@ TEST(XlsReaderSelection, KeepsFoundNamesAndReportsTheRest) {
   const auto missing = book.reader.set_sel_sheets({L"Sheet2", L"Nope", L"SHEET1"});
   EXPECT_EQ((std::vector<std::wstring>{L"Nope", L"SHEET1"}), missing);
   ASSERT_EQ(1u, book.reader.get_worksheets().size());
-  EXPECT_EQ(L"Sheet2$", book.reader.get_worksheets().at(L"Sheet2"));
+  EXPECT_EQ(L"Sheet2$", book.reader.get_worksheets().at(L"Sheet2").table);
   ASSERT_EQ(1u, book.reader.selected_tables().size());
   EXPECT_EQ(L"", book.reader.selected_tables().at(L"Sheet2"));
   // A later selection works on what is left and replaces the selected tables.

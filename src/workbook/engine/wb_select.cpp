@@ -87,8 +87,20 @@ std::optional<wb_select> wb_parse_select(const std::wstring& sql) {
   return std::nullopt;
 }
 
-bool wb_table_name_matches(const std::wstring& given, const std::wstring& engine_name) {
-  return tk_compare_no_case(unquoted(given), unquoted(engine_name)) == 0;
+std::optional<std::size_t> wb_find_table_name(const std::wstring& given,
+                                              const std::vector<std::wstring>& engine_names) {
+  const std::wstring wanted = unquoted(given);
+  std::optional<std::size_t> other_case;
+  bool spellings_differ = false;
+  for (std::size_t i = 0; i < engine_names.size(); ++i) {
+    const std::wstring name = unquoted(engine_names[i]);
+    if (name == wanted) return i;
+    if (tk_compare_no_case(name, wanted) != 0) continue;
+    if (!other_case) other_case = i;
+    else if (name != unquoted(engine_names[*other_case])) spellings_differ = true;
+  }
+  if (spellings_differ) return std::nullopt;
+  return other_case;
 }
 
 std::wstring wb_engine_table_name(const std::wstring& sheet_name) {

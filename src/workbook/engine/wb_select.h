@@ -4,6 +4,7 @@
 //   select count(*) from (SELECT * FROM [name])   (one row, one Long field: the record count)
 #include <optional>
 #include <string>
+#include <vector>
 
 struct wb_select {
   std::wstring table;  // the bracket's text
@@ -12,6 +13,9 @@ struct wb_select {
 
 std::optional<wb_select> wb_parse_select(const std::wstring& sql);
 
-/// True when `given` names the table `engine_name`: case-insensitively, either with or without the
-/// enclosing single quotes.
-bool wb_table_name_matches(const std::wstring& given, const std::wstring& engine_name);
+/// The position of the table `given` names among `engine_names` (with or without the enclosing
+/// single quotes): the first written exactly as given, else the first that differs from it in case
+/// alone, unless tables of different spellings do: worksheets named data, Data and DATA are each
+/// reached under their own spelling, never another's, and "dAtA" reaches none.
+std::optional<std::size_t> wb_find_table_name(const std::wstring& given,
+                                              const std::vector<std::wstring>& engine_names);

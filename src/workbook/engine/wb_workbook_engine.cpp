@@ -56,9 +56,11 @@ struct database_state {
     ahead = std::make_unique<wb_layout_ahead>(*reader, next, header);
   }
   std::shared_ptr<sheet_table> find(const std::wstring& name) const {
-    for (const auto& t : tables)
-      if (wb_table_name_matches(name, t->engine_name)) return t;
-    return nullptr;
+    std::vector<std::wstring> names;
+    names.reserve(tables.size());
+    for (const auto& t : tables) names.push_back(t->engine_name);
+    const auto found = wb_find_table_name(name, names);
+    return found ? tables[*found] : nullptr;
   }
 };
 using state_ptr = std::shared_ptr<database_state>;
@@ -407,6 +409,13 @@ class workbook_tabledef final : public wb_tabledef {
   ole_com_ptr<wb_index> create_index(const std::wstring&) override {
     return wb_guarded(db_->errors, []() -> ole_com_ptr<wb_index> { throw wb_read_only(); });
   }
+  ole_com_ptr<wb_recordset> open_recordset(int, int options) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      if (options & wb_open_append_only) throw wb_read_only();
+      return ole_com_ptr<wb_recordset>(new workbook_recordset(db_, std::make_unique<sheet_rows>(db_, table_)));
+    });
+  }
 
  private:
   state_ptr db_;
@@ -427,9 +436,9 @@ class workbook_tabledefs final : public wb_tabledefs {
   ole_com_ptr<wb_tabledef> item(const std::wstring& name) override {
     return wb_guarded(db_->errors, [&] {
       db_->check_open();
-      for (const auto& t : db_->tables)
-        if (tk_compare_no_case(t->engine_name, name) == 0) return ole_com_ptr<wb_tabledef>(new workbook_tabledef(db_, t));
-      throw wb_no_item(name);
+      const auto t = db_->find(name);
+      if (!t) throw wb_no_item(name);
+      return ole_com_ptr<wb_tabledef>(new workbook_tabledef(db_, t));
     });
   }
   void remove(const std::wstring&) override { refuse(); }

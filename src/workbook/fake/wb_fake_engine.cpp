@@ -29,7 +29,10 @@ struct fake_context {
     }
   }
   bool null_result(const std::string& op) const { return script->null_results.count(op) != 0; }
+  /// The table named exactly so, else the first equal but for case.
   wb_fake_table* table(const std::wstring& name) const {
+    for (auto& t : script->tables)
+      if (t.name == name) return &t;
     for (auto& t : script->tables)
       if (tk_compare_no_case(t.name, name) == 0) return &t;
     return nullptr;
@@ -178,6 +181,9 @@ class fake_tabledef final : public wb_tabledef {
   // A table of the script (looked up by name at each use) or a new one not yet appended.
   fake_tabledef(context_ptr ctx, std::wstring name, std::shared_ptr<wb_fake_table> own = {})
       : ctx_(std::move(ctx)), name_(std::move(name)), own_(std::move(own)) {}
+  // The table at a position of the script, which a twin of the same name does not hide.
+  fake_tabledef(context_ptr ctx, std::size_t position)
+      : ctx_(std::move(ctx)), name_(ctx_->script->tables.at(position).name), position_(position) {}
   std::wstring name() const override { return name_; }
   long attributes() const override {
     auto* t = table();
@@ -215,13 +221,20 @@ class fake_tabledef final : public wb_tabledef {
       return ole_com_ptr<wb_index>(new fake_index(ctx_, data));
     });
   }
+  ole_com_ptr<wb_recordset> open_recordset(int type, int options) override;
   std::shared_ptr<wb_fake_table> own() const { return own_; }
 
  private:
-  wb_fake_table* table() const { return own_ ? own_.get() : ctx_->table(name_); }
+  wb_fake_table* table() const {
+    if (own_) return own_.get();
+    auto& tables = ctx_->script->tables;
+    if (position_ && *position_ < tables.size() && tables[*position_].name == name_) return &tables[*position_];
+    return ctx_->table(name_);
+  }
   context_ptr ctx_;
   std::wstring name_;
   std::shared_ptr<wb_fake_table> own_;
+  std::optional<std::size_t> position_;
 };
 
 class fake_tabledefs final : public wb_tabledefs {
@@ -232,7 +245,7 @@ class fake_tabledefs final : public wb_tabledefs {
     return ctx_->run("tabledef_item", [&] {
       const auto& tables = ctx_->script->tables;
       if (i < 0 || static_cast<std::size_t>(i) >= tables.size()) throw wb_no_item(std::to_wstring(i));
-      return ole_com_ptr<wb_tabledef>(new fake_tabledef(ctx_, tables[static_cast<std::size_t>(i)].name));
+      return ole_com_ptr<wb_tabledef>(new fake_tabledef(ctx_, static_cast<std::size_t>(i)));
     });
   }
   ole_com_ptr<wb_tabledef> item(const std::wstring& name) override {
@@ -364,6 +377,19 @@ class fake_recordset final : public wb_recordset {
   std::shared_ptr<fake_cursor> cursor_;
   std::wstring append_table_;
 };
+
+ole_com_ptr<wb_recordset> fake_tabledef::open_recordset(int type, int options) {
+  return ctx_->run("open_recordset", [&] {
+    ctx_->script->recordset_types.push_back(type);
+    ctx_->script->recordset_options.push_back(options);
+    if (ctx_->null_result("open_recordset")) return ole_com_ptr<wb_recordset>();
+    auto* t = table();
+    if (!t) throw wb_no_item(name_);
+    const bool append = (options & wb_open_append_only) != 0;
+    return ole_com_ptr<wb_recordset>(
+        new fake_recordset(ctx_, t->fields, append ? decltype(t->rows){} : t->rows, append ? t->name : std::wstring()));
+  });
+}
 
 class fake_querydef final : public wb_querydef {
  public:

@@ -47,7 +47,7 @@ struct wb_fake_script {
   std::vector<wb_fake_table> tables;
   std::vector<wb_fake_query> queries;  // stored queries (QueryDefs)
   /// Results by exact SQL text. Without one, "SELECT * FROM [t]" and its count wrapper are answered
-  /// from `tables` (names compared case-insensitively); any other text fails with 3251.
+  /// from `tables` (a name written exactly so first, else one equal but for case); any other text fails with 3251.
   std::map<std::wstring, wb_fake_table> results;
 
   /// Operations to fail, by name: "open_database", "create_database", "tabledefs", "querydefs",

@@ -221,10 +221,12 @@ class sql_rows final : public wb_sql_rows {
   }
 
   const wb_sql_table* find_table(const std::string& name) const {
-    const std::wstring wide = wb_widen(name);
-    for (const auto& t : context_->workbook.tables)
-      if (wb_table_name_matches(wide, t.engine_name)) return &t;
-    return nullptr;
+    const auto& tables = context_->workbook.tables;
+    std::vector<std::wstring> names;
+    names.reserve(tables.size());
+    for (const auto& t : tables) names.push_back(t.engine_name);
+    const auto found = wb_find_table_name(wb_widen(name), names);
+    return found ? &tables[*found] : nullptr;
   }
 
   bool step() {
