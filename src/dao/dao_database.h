@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ole/ole_com_ptr.h"
 #include "udb/udb_database.h"
@@ -45,6 +46,9 @@ class dao_database : public udb_database {
 
   /// The number of rows the query gives.
   unsigned get_records_count(const std::wstring& sql);
+  /// Types the columns of the named tables ahead, several at once, and tells for each whether it
+  /// can be read; one that cannot gives its error again when get_table opens it.
+  std::vector<bool> type_tables(const std::vector<std::wstring>& table_names);
 
  private:
   void init_views();

@@ -1,5 +1,7 @@
 #include "pgs/pgs_engine.h"
 
+#include <libpq-fe.h>
+#include <pqxx/largeobject>
 #include <pqxx/pqxx>
 
 #include "pgs/pgs_database.h"
@@ -9,6 +11,20 @@
 #include "tk/tk_string.h"
 
 namespace {
+
+/// The libpq handle of a connection, which libpqxx hands out only to its large-object classes.
+class pgs_raw_handle : private pqxx::largeobject {
+ public:
+  static pqxx::internal::pq::PGconn* of(const pqxx::dbtransaction& transaction) { return raw_connection(transaction); }
+};
+
+/// The cancel key of a fresh connection, or null when libpq cannot make one.
+std::shared_ptr<void> make_cancel_key(pqxx::connection& connection) {
+  pqxx::read_transaction peek(connection, "cancel_key");
+  PGcancel* key = PQgetCancel(pgs_raw_handle::of(peek));
+  if (!key) return nullptr;
+  return std::shared_ptr<void>(key, [](void* k) { PQfreeCancel(static_cast<PGcancel*>(k)); });
+}
 
 // Texts shorter than this are not masked in error texts: they would garble ordinary words, and
 // libpq never echoes a quoted value anyway.
@@ -21,6 +37,7 @@ pgs_engine::pgs_engine() { tk_log(2, "pgs_engine::ctor"); }
 pgs_engine::~pgs_engine() {
   tk_log(2, "pgs_engine::dtor");
   std::lock_guard lock(m_connection_mutex);
+  m_cancel_key.reset();
   m_connection.reset();
 }
 
@@ -30,9 +47,11 @@ void pgs_engine::open_connection(const std::string& conninfo, const char* attemp
   fresh->set_client_encoding("UTF8");
   // Literals double apostrophes only; backslashes must stay plain characters.
   fresh->set_variable("standard_conforming_strings", "on");
+  std::shared_ptr<void> cancel_key = make_cancel_key(*fresh);
   {
     std::lock_guard lock(m_connection_mutex);
     m_connection = std::move(fresh);
+    m_cancel_key = std::move(cancel_key);
   }
   database = m_connection->dbname();
   tk_log(3, "The connection has been established");
@@ -78,12 +97,10 @@ bool pgs_engine::is_connected() const {
 
 void pgs_engine::cancel() noexcept {
   std::lock_guard lock(m_connection_mutex);
-  if (!m_connection) return;
-  try {
-    m_connection->cancel_query();
-  } catch (...) {
-    tk_log(3, "Cannot cancel the statement under way");
-  }
+  if (!m_connection || !m_cancel_key) return;
+  char reason[256] = "";
+  if (!PQcancel(static_cast<PGcancel*>(m_cancel_key.get()), reason, static_cast<int>(sizeof reason)))
+    tk_log(3, "Cannot cancel the statement under way: %s", std::string(reason));
 }
 
 std::string pgs_engine::object_name(const std::wstring& name) const { return pgs_object_name(name, case_sensitive); }

@@ -154,6 +154,12 @@ class wb_database : public ref_counted_object {
                                                    const std::wstring& source_table, const std::wstring& connect) = 0;
   /// Idempotent; later use of the database or its objects gives 3420.
   virtual void close() = 0;
+  /// Types the columns of the named tables ahead (several at once where the engine can) and tells,
+  /// in the order of `names`, which of them can be read. A table that cannot gives the same error
+  /// again when it is used. The default types nothing and takes every table as readable.
+  virtual std::vector<bool> type_tables(const std::vector<std::wstring>& names) {
+    return std::vector<bool>(names.size(), true);
+  }
 };
 
 class wb_engine : public ref_counted_object {

@@ -8,6 +8,7 @@
 #include "workbook/engine/wb_engine_support.h"
 #include "workbook/engine/wb_layout_ahead.h"
 #include "workbook/engine/wb_row_prefetch.h"
+#include "workbook/engine/wb_typing_passes.h"
 #include "workbook/engine/wb_select.h"
 #include "workbook/wb_sheet_model.h"
 #include "workbook/sql/wb_sql_query.h"
@@ -18,6 +19,7 @@ struct sheet_table {
   std::size_t index = 0;
   std::wstring engine_name;
   std::unique_ptr<wb_sheet_layout> layout;  // the first pass, run at the first need
+  std::exception_ptr failure;               // the first pass typed ahead that failed
 };
 
 /// One open workbook; every object of the database holds it, so it lives as long as any of them.
@@ -38,6 +40,7 @@ struct database_state {
 
   const wb_sheet_layout& layout(sheet_table& t) {
     if (!t.layout) {
+      if (t.failure) std::rethrow_exception(t.failure);
       if (ahead && ahead->index() == t.index) {
         const auto pass = std::move(ahead);
         t.layout = std::make_unique<wb_sheet_layout>(pass->take());
@@ -51,9 +54,36 @@ struct database_state {
   /// next; a pass started earlier for another sheet that was not asked for is dropped.
   void profile_next(const sheet_table& t) {
     const std::size_t next = t.index + 1;
-    if (next >= tables.size() || tables[next]->layout || (ahead && ahead->index() == next)) return;
+    if (next >= tables.size() || tables[next]->layout || tables[next]->failure || (ahead && ahead->index() == next))
+      return;
     ahead.reset();
     ahead = std::make_unique<wb_layout_ahead>(*reader, next, header);
+  }
+  /// The first passes of the named tables, side by side; each result or failure is kept for the
+  /// table's later use. Whether each named table can be read, in the order of `names`.
+  std::vector<bool> type_tables(const std::vector<std::wstring>& names) {
+    ahead.reset();  // its sheet, when asked for, is typed below with the others
+    std::vector<std::shared_ptr<sheet_table>> pending;
+    std::vector<std::size_t> indexes;
+    for (const auto& name : names) {
+      const auto t = find(name);
+      if (!t || t->layout || t->failure || std::find(pending.begin(), pending.end(), t) != pending.end()) continue;
+      pending.push_back(t);
+      indexes.push_back(t->index);
+    }
+    auto results = wb_type_sheets(*reader, indexes, header, wb_typing_threads(indexes.size()));
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      if (results[i].layout)
+        pending[i]->layout = std::make_unique<wb_sheet_layout>(std::move(*results[i].layout));
+      else
+        pending[i]->failure = results[i].failure;
+    }
+    std::vector<bool> readable;
+    for (const auto& name : names) {
+      const auto t = find(name);
+      readable.push_back(!t || !t->failure);  // an unknown name fails where it is used, as before
+    }
+    return readable;
   }
   std::shared_ptr<sheet_table> find(const std::wstring& name) const {
     for (const auto& t : tables)
@@ -483,6 +513,12 @@ class workbook_database final : public wb_database {
     });
   }
   void close() override { db_->closed = true; }
+  std::vector<bool> type_tables(const std::vector<std::wstring>& names) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return db_->type_tables(names);
+    });
+  }
 
  private:
   state_ptr db_;
