@@ -18,12 +18,19 @@ class pgs_raw_handle : private pqxx::largeobject {
   static pqxx::internal::pq::PGconn* of(const pqxx::dbtransaction& transaction) { return raw_connection(transaction); }
 };
 
-/// The cancel key of a fresh connection, or null when libpq cannot make one.
-std::shared_ptr<void> make_cancel_key(pqxx::connection& connection) {
-  pqxx::read_transaction peek(connection, "cancel_key");
-  PGcancel* key = PQgetCancel(pgs_raw_handle::of(peek));
-  if (!key) return nullptr;
-  return std::shared_ptr<void>(key, [](void* k) { PQfreeCancel(static_cast<PGcancel*>(k)); });
+/// The cancel key of a fresh connection, or null when libpq cannot make one (the connection is
+/// used all the same; a stop then only ends the run between statements).
+PGcancel* make_cancel_key(pqxx::connection& connection) noexcept {
+  PGcancel* key = nullptr;
+  try {
+    pqxx::read_transaction peek(connection, "cancel_key");
+    key = PQgetCancel(pgs_raw_handle::of(peek));
+    peek.abort();
+  } catch (const std::exception& e) {
+    tk_log(3, "%s", std::string(e.what()));
+  }
+  if (!key) tk_log(3, "No cancel key for the connection: a stop cannot cancel a statement under way");
+  return key;
 }
 
 // Texts shorter than this are not masked in error texts: they would garble ordinary words, and
@@ -47,7 +54,7 @@ void pgs_engine::open_connection(const std::string& conninfo, const char* attemp
   fresh->set_client_encoding("UTF8");
   // Literals double apostrophes only; backslashes must stay plain characters.
   fresh->set_variable("standard_conforming_strings", "on");
-  std::shared_ptr<void> cancel_key = make_cancel_key(*fresh);
+  std::unique_ptr<pg_cancel, cancel_key_free> cancel_key(make_cancel_key(*fresh));
   {
     std::lock_guard lock(m_connection_mutex);
     m_connection = std::move(fresh);
@@ -95,11 +102,13 @@ bool pgs_engine::is_connected() const {
   return m_connection != nullptr;
 }
 
+void pgs_engine::cancel_key_free::operator()(pg_cancel* key) const noexcept { PQfreeCancel(key); }
+
 void pgs_engine::cancel() noexcept {
   std::lock_guard lock(m_connection_mutex);
   if (!m_connection || !m_cancel_key) return;
   char reason[256] = "";
-  if (!PQcancel(static_cast<PGcancel*>(m_cancel_key.get()), reason, static_cast<int>(sizeof reason)))
+  if (!PQcancel(m_cancel_key.get(), reason, static_cast<int>(sizeof reason)))
     tk_log(3, "Cannot cancel the statement under way: %s", std::string(reason));
 }
 

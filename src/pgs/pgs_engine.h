@@ -13,6 +13,7 @@
 
 
 class pgs_database;
+struct pg_cancel;  // libpq's PGcancel
 
 class pgs_engine : public tk_singleton<pgs_engine> {
  public:
@@ -68,9 +69,12 @@ class pgs_engine : public tk_singleton<pgs_engine> {
   int port = 0;
   mutable std::mutex m_connection_mutex;  // guards the pointer and its cancel key against cancel()
   std::unique_ptr<pqxx::connection> m_connection;
-  /// The connection's cancel key (a PGcancel), made on the thread that connected: libpq's cancel
-  /// call is safe from any thread only with a key made beforehand.
-  std::shared_ptr<void> m_cancel_key;
+  /// The connection's cancel key, made on the thread that connected: libpq's cancel call is safe
+  /// from any thread only with a key made beforehand.
+  struct cancel_key_free {
+    void operator()(pg_cancel* key) const noexcept;
+  };
+  std::unique_ptr<pg_cancel, cancel_key_free> m_cancel_key;
   pgs_in_validator m_index_validator;
   bool fast_append_enabled = true;
 };
