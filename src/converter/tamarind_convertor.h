@@ -126,7 +126,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
 
   /// Asks the run to stop: checked before each worksheet and between records (the rows sent so far
   /// are committed); a statement that blocks (DDL, a drop, the end of a COPY) is cancelled on the
-  /// server. Any thread.
+  /// server, and so is any wait on the server the run is still in half a second later (a lock
+  /// another session holds): its worksheet is rolled back. Any thread.
   void request_stop() override;
 
   int get_rec_count() const noexcept { return rec_count.load(); }
