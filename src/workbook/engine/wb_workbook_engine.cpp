@@ -37,6 +37,7 @@ struct database_state {
   /// The next worksheet's first pass, run while the rows of another are read. Declared after the
   /// reader, so it is stopped before the reader goes.
   std::unique_ptr<wb_layout_ahead> ahead;
+  bool typed_together = false;  // type_tables ran: no sheet is profiled ahead any more
 
   const wb_sheet_layout& layout(sheet_table& t) {
     if (!t.layout) {
@@ -53,6 +54,9 @@ struct database_state {
   /// Starts the first pass of the worksheet after `t`, the one a conversion of every sheet needs
   /// next; a pass started earlier for another sheet that was not asked for is dropped.
   void profile_next(const sheet_table& t) {
+    // The tables a conversion needs were typed together before it began: the next sheet in the
+    // workbook may be one nobody asked for.
+    if (typed_together) return;
     const std::size_t next = t.index + 1;
     if (next >= tables.size() || tables[next]->layout || tables[next]->failure || (ahead && ahead->index() == next))
       return;
@@ -63,6 +67,7 @@ struct database_state {
   /// table's later use. Whether each named table can be read, in the order of `names`.
   std::vector<bool> type_tables(const std::vector<std::wstring>& names) {
     ahead.reset();  // its sheet, when asked for, is typed below with the others
+    typed_together = true;
     std::vector<std::shared_ptr<sheet_table>> pending;
     std::vector<std::size_t> indexes;
     for (const auto& name : names) {
