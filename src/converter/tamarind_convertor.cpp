@@ -40,6 +40,7 @@ tamarind_convertor::tamarind_convertor(tmd_front_end front_end)
 
 tamarind_convertor::~tamarind_convertor() {
   tk_log(2, "tamarind_convertor::dtor");
+  if (m_stop_watch.joinable()) m_stop_watch.join();
   if (m_front_end == tmd_front_end::wizard) {
     bool stored = false;
     try {

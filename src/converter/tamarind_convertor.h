@@ -3,9 +3,11 @@
 // database, connection, worksheet selection, options), the run that converts the workbook
 // worksheet by worksheet, and the progress the GUI thread polls while the run goes on.
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -124,7 +126,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
 
   /// Asks the run to stop: checked before each worksheet and between records (the rows sent so far
   /// are committed); a statement that blocks (DDL, a drop, the end of a COPY) is cancelled on the
-  /// server. Any thread.
+  /// server, and so is any wait on the server the run is still in half a second later (a lock
+  /// another session holds): its worksheet is rolled back. Any thread.
   void request_stop() override;
 
   int get_rec_count() const noexcept { return rec_count.load(); }
@@ -154,9 +157,20 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   void report_missing(const std::vector<std::wstring>& names);
   /// Lists the open workbook and applies the selection again (or takes every worksheet).
   void prepare_worksheets(dao_database& workbook);
-  void convert_worksheet(pgs_database& destination, dao_database& workbook, const std::wstring& sheet,
+  /// Runs the typing pass of every worksheet to convert, several at once, before anything is
+  /// written; whether each can be read, in the order of `worksheets`.
+  std::vector<bool> type_worksheets(dao_database& workbook);
+  /// Converts one worksheet; `destination` is null only when no worksheet could be read.
+  void convert_worksheet(pgs_database* destination, dao_database& workbook, const std::wstring& sheet,
                          const sheet_ref& source_sheet);
   void throw_if_stopped() const;
+  /// Tells that the run ended on a stop request (a log line, not an error).
+  void report_stop();
+  /// After a stop: cancels, every short while, the server statement a run that has not ended yet
+  /// waits on. Runs on a thread of its own until the run ends.
+  void watch_stop() noexcept;
+  /// Marks the run ended and joins the watch.
+  void end_stop_watch();
   frame_services* required_frame(int line) const;
   /// Whether the run's progress lines are shown (the agent's silent option hides them).
   bool shows_progress() const noexcept { return !silent.load(); }
@@ -169,6 +183,9 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// Guards the decision to cancel a server statement against the run entering or leaving one.
   std::mutex m_stop_mutex;
   bool m_blocking = false;
+  bool m_running = false;  // a run is under way (under m_stop_mutex)
+  std::condition_variable m_run_ended;
+  std::thread m_stop_watch;
   /// Tables written by this run, as the server names them ("schema.table").
   std::set<std::string> m_written_tables;
   dao_fkey_error_reporter m_previous_fkey_reporter;

@@ -38,6 +38,8 @@ void tamarind_convertor::convert_step(udb_recordset* source, udb_recordset* dest
     try {
       destination->append_record(*record);
     } catch (const pgs_exception& e) {
+      // A statement cancelled by a stop request is no refused record.
+      if (stop_requested()) throw tk_final_exception();
       error_handler& handler = error_handler::instance();
       if (xls) handler.set_context(get_cur_sheet(), rec_count.load() + 1);
       handler.handle(e, false);

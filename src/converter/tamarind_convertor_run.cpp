@@ -1,5 +1,9 @@
 // The conversion run: the bracket, the destination, the worksheet loop and the progress.
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "converter/error_handler.h"
 #include "converter/frame_services.h"
@@ -45,6 +49,14 @@ error_handler& handler() { return error_handler::instance(); }
 /// worksheet's columns are paired with its columns by name.
 constexpr int merge_open_flags = 8;
 
+/// How long a stop waits for the run to see it before the statement the run waits on is cancelled.
+constexpr std::chrono::milliseconds stop_grace(500);
+
+const char* const stopped_text = "The conversion was stopped by the user.";
+const char* const no_worksheet_text = "There is no worksheet to convert.";
+const char* const no_readable_worksheet_text =
+    "None of the worksheets to convert can be read; the destination was left as it was.";
+
 }  // namespace
 
 void tamarind_convertor::request_stop() {
@@ -54,6 +66,44 @@ void tamarind_convertor::request_stop() {
   // Rows already streamed are committed when the stream ends; only a statement that keeps the run
   // waiting is interrupted.
   if (m_blocking) engine.cancel();
+  // Between records the run sees the stop at once. A run that waits on the server instead (a lock
+  // taken by another session at the start of a COPY, at a segment's end, in a replay) would not
+  // see it while the wait lasts: a watch cancels what the run still waits on after a short grace.
+  if (m_running && !m_stop_watch.joinable()) {
+    try {
+      m_stop_watch = std::thread([this] { watch_stop(); });
+    } catch (const std::system_error&) {
+      tk_log(3, "The stop cannot be watched: only statements that block are cancelled");
+    }
+  }
+}
+
+void tamarind_convertor::watch_stop() noexcept {
+  std::unique_lock lock(m_stop_mutex);
+  while (!m_run_ended.wait_for(lock, stop_grace, [this] { return !m_running; })) {
+    tk_log(2, "The run has not stopped yet: the statement it waits on is cancelled");
+    engine.cancel();
+  }
+}
+
+void tamarind_convertor::end_stop_watch() {
+  std::thread watch;
+  {
+    std::lock_guard lock(m_stop_mutex);
+    m_running = false;
+    watch = std::move(m_stop_watch);
+  }
+  m_run_ended.notify_all();
+  if (watch.joinable()) watch.join();
+}
+
+void tamarind_convertor::report_stop() {
+  // Not an error: the worksheet under way was ended (its rows kept when its stream could end
+  // normally, rolled back when the stop cancelled a wait) and no later one was begun.
+  tk_log(3, "%s", stopped_text);
+  if (frame_services* frame = m_frame.load();
+      frame && (m_front_end == tmd_front_end::wizard || shows_progress()))
+    frame->write_log(tk_utf8_to_unicode(std::string(stopped_text) + "\n"));
 }
 
 void tamarind_convertor::throw_if_stopped() const {
@@ -72,14 +122,27 @@ void tamarind_convertor::run() {
   tk_log(2, "tamarind_converter::operator()");
   const bool wizard = m_front_end == tmd_front_end::wizard;
   {
+    std::lock_guard lock(m_stop_mutex);
+    m_running = true;
+  }
+  // However the run ends, a watch started by a stop request ends with it.
+  struct stop_watch_end {
+    tamarind_convertor& owner;
+    ~stop_watch_end() { owner.end_stop_watch(); }
+  } stop_watch_guard{*this};
+  {
     init_conversion bracket(&finished, 1, wizard ? required_frame(59) : nullptr);
     try {
       convert_from_xls();
     } catch (const tk_final_exception&) {
       // Reported already, or a stop the user asked for.
+      if (stop_requested()) report_stop();
     } catch (const tk_exception& e) {
       // A statement cancelled by a stop request fails; that is no error to report.
-      if (!stop_requested()) handler().handle(e, true);
+      if (stop_requested())
+        report_stop();
+      else
+        handler().handle(e, true);
     } catch (const std::exception& e) {
       tk_log(3, "ERROR:\n%s", e.what());
       if (error_handler* h = error_handler::instance_ptr()) h->count_reported_error(tk_level_recoverable);
@@ -157,11 +220,16 @@ void tamarind_convertor::convert_from_xls() {
         L"Failed to load Data Access Objects (DAO) support library.\r\nPlease reinstall the application to "
         L"repair it.\r\n",
         tk_level_error);
-  // The destination is touched only once the workbook is open and its worksheets are known.
+  // The destination is touched only once the workbook is open and at least one selected worksheet
+  // has been read whole: a workbook whose sheets are all damaged leaves it as it was.
   std::unique_ptr<dao_database> workbook = open_xls(dao, src, x_fnames);
   prepare_worksheets(*workbook);
+  if (worksheets.empty()) throw tk_exception(no_worksheet_text, tk_level_recoverable);
+  throw_if_stopped();
+  const std::vector<bool> readable = type_worksheets(*workbook);
+  const bool any_readable = std::find(readable.begin(), readable.end(), true) != readable.end();
   std::unique_ptr<pgs_database> destination;
-  {
+  if (any_readable) {
     tmd_blocking_section section(*this);
     // The mode may have changed since check_dest: only mode 0 replaces the database.
     if (m_drop_pending.exchange(false) && mode == 0) engine.delete_db(dest);
@@ -169,14 +237,17 @@ void tamarind_convertor::convert_from_xls() {
   }
   tk_log(1, "After initializing DBs");
   sheets_total.store(static_cast<int>(worksheets.size()));
-  tk_log(3, "Converting spreadsheet %s (%d worksheets)", src, sheets_total.load());
-  if (frame_services* frame = m_frame.load(); frame && shows_progress())
-    frame->spreadsheet_started(src, sheets_total.load());
+  if (any_readable) {
+    tk_log(3, "Converting spreadsheet %s (%d worksheets)", src, sheets_total.load());
+    if (frame_services* frame = m_frame.load(); frame && shows_progress())
+      frame->spreadsheet_started(src, sheets_total.load());
+  }
 
+  // A worksheet that could not be read is reported in its place, with the error opening it gives.
   for (const auto& [sheet, source_sheet] : worksheets) {
     throw_if_stopped();
     try {
-      convert_worksheet(*destination, *workbook, sheet, source_sheet);
+      convert_worksheet(destination.get(), *workbook, sheet, source_sheet);
     } catch (const tk_exception& e) {
       if (stop_requested()) throw tk_final_exception();
       handler().set_context(get_cur_sheet());
@@ -186,9 +257,21 @@ void tamarind_convertor::convert_from_xls() {
   }
   destination.reset();
   workbook.reset();
+  if (!any_readable) {
+    handler().set_context(std::wstring());
+    throw tk_exception(no_readable_worksheet_text, tk_level_recoverable);
+  }
 }
 
-void tamarind_convertor::convert_worksheet(pgs_database& destination, dao_database& workbook,
+std::vector<bool> tamarind_convertor::type_worksheets(dao_database& workbook) {
+  std::vector<int> positions;
+  for (const auto& entry : worksheets) positions.push_back(entry.second.position);
+  std::vector<bool> readable = workbook.type_tables(positions);
+  readable.resize(positions.size(), true);
+  return readable;
+}
+
+void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_database& workbook,
                                            const std::wstring& sheet, const sheet_ref& source_sheet) {
   set_cur_sheet(sheet);
   // A report of this worksheet must never carry the previous one's name.
@@ -196,6 +279,9 @@ void tamarind_convertor::convert_worksheet(pgs_database& destination, dao_databa
   // By its position: another worksheet may bear the same name, or the same but for case.
   std::unique_ptr<udb_recordset> source = workbook.get_table_at(source_sheet.position, 1);
   if (!source) TK_ASSERT_SITE("tmd_conv", 329);
+  // Without a destination no worksheet was readable: opening this one has failed above.
+  if (!open_destination) throw tk_exception(tk_level_error);
+  pgs_database& destination = *open_destination;
   const auto [schema, table] = destination.split_name(sheet);
   const std::wstring schema_name = schema.empty() ? std::wstring(L"public") : schema;
   check_destination_name(sheet, source_sheet.position, engine.object_name(schema_name), table);

@@ -132,6 +132,11 @@ std::unique_ptr<udb_recordset> dao_database::get_table_at(int position, int mode
   return std::make_unique<dao_recordset>(table_name, rs.get(), table.get());
 }
 
+std::vector<bool> dao_database::type_tables(const std::vector<int>& positions) {
+  tk_log(2, "dao_database::type_tables(%d tables)", static_cast<int>(positions.size()));
+  return dao_call([&] { return database->type_tables(positions); });
+}
+
 std::unique_ptr<udb_recordset> dao_database::get_query(const std::wstring& query_name, const std::wstring& sql,
                                                        int mode) {
   tk_log(2, "dao_database::get_query(%s, %s, %d)", query_name, sql, mode);

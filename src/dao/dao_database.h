@@ -58,6 +58,9 @@ class dao_database : public udb_database {
 
   /// The number of rows the query gives.
   unsigned get_records_count(const std::wstring& sql);
+  /// Types the columns of the tables at these positions ahead, several at once, and tells for each
+  /// whether it can be read; one that cannot gives its error again when it is opened.
+  std::vector<bool> type_tables(const std::vector<int>& positions);
 
  private:
   void init_views();

@@ -1,5 +1,7 @@
 #include "pgs/pgs_engine.h"
 
+#include <libpq-fe.h>
+#include <pqxx/largeobject>
 #include <pqxx/pqxx>
 
 #include "pgs/pgs_database.h"
@@ -9,6 +11,27 @@
 #include "tk/tk_string.h"
 
 namespace {
+
+/// The libpq handle of a connection, which libpqxx hands out only to its large-object classes.
+class pgs_raw_handle : private pqxx::largeobject {
+ public:
+  static pqxx::internal::pq::PGconn* of(const pqxx::dbtransaction& transaction) { return raw_connection(transaction); }
+};
+
+/// The cancel key of a fresh connection, or null when libpq cannot make one (the connection is
+/// used all the same; a stop then only ends the run between statements).
+PGcancel* make_cancel_key(pqxx::connection& connection) noexcept {
+  PGcancel* key = nullptr;
+  try {
+    pqxx::read_transaction peek(connection, "cancel_key");
+    key = PQgetCancel(pgs_raw_handle::of(peek));
+    peek.abort();
+  } catch (const std::exception& e) {
+    tk_log(3, "%s", std::string(e.what()));
+  }
+  if (!key) tk_log(3, "No cancel key for the connection: a stop cannot cancel a statement under way");
+  return key;
+}
 
 // Texts shorter than this are not masked in error texts: they would garble ordinary words, and
 // libpq never echoes a quoted value anyway.
@@ -21,6 +44,7 @@ pgs_engine::pgs_engine() { tk_log(2, "pgs_engine::ctor"); }
 pgs_engine::~pgs_engine() {
   tk_log(2, "pgs_engine::dtor");
   std::lock_guard lock(m_connection_mutex);
+  m_cancel_key.reset();
   m_connection.reset();
 }
 
@@ -30,9 +54,11 @@ void pgs_engine::open_connection(const std::string& conninfo, const char* attemp
   fresh->set_client_encoding("UTF8");
   // Literals double apostrophes only; backslashes must stay plain characters.
   fresh->set_variable("standard_conforming_strings", "on");
+  std::unique_ptr<pg_cancel, cancel_key_free> cancel_key(make_cancel_key(*fresh));
   {
     std::lock_guard lock(m_connection_mutex);
     m_connection = std::move(fresh);
+    m_cancel_key = std::move(cancel_key);
   }
   database = m_connection->dbname();
   tk_log(3, "The connection has been established");
@@ -76,14 +102,14 @@ bool pgs_engine::is_connected() const {
   return m_connection != nullptr;
 }
 
+void pgs_engine::cancel_key_free::operator()(pg_cancel* key) const noexcept { PQfreeCancel(key); }
+
 void pgs_engine::cancel() noexcept {
   std::lock_guard lock(m_connection_mutex);
-  if (!m_connection) return;
-  try {
-    m_connection->cancel_query();
-  } catch (...) {
-    tk_log(3, "Cannot cancel the statement under way");
-  }
+  if (!m_connection || !m_cancel_key) return;
+  char reason[256] = "";
+  if (!PQcancel(m_cancel_key.get(), reason, static_cast<int>(sizeof reason)))
+    tk_log(3, "Cannot cancel the statement under way: %s", std::string(reason));
 }
 
 std::string pgs_engine::object_name(const std::wstring& name) const { return pgs_object_name(name, case_sensitive); }

@@ -13,6 +13,7 @@
 
 
 class pgs_database;
+struct pg_cancel;  // libpq's PGcancel
 
 class pgs_engine : public tk_singleton<pgs_engine> {
  public:
@@ -41,7 +42,8 @@ class pgs_engine : public tk_singleton<pgs_engine> {
   /// The open connection; raises pgs_exception before the first connect.
   pqxx::connection& connection();
   bool is_connected() const;
-  /// Asks the server to cancel the statement under way. The one call allowed from another thread.
+  /// Asks the server to cancel the statement under way (none under way: nothing happens). The one
+  /// call allowed from another thread: it uses a cancel key taken when the connection was made.
   void cancel() noexcept;
 
   bool is_case_sensitive() const noexcept { return case_sensitive; }
@@ -65,8 +67,14 @@ class pgs_engine : public tk_singleton<pgs_engine> {
   std::string user;
   std::string password;
   int port = 0;
-  mutable std::mutex m_connection_mutex;  // guards the pointer against cancel() during a swap
+  mutable std::mutex m_connection_mutex;  // guards the pointer and its cancel key against cancel()
   std::unique_ptr<pqxx::connection> m_connection;
+  /// The connection's cancel key, made on the thread that connected: libpq's cancel call is safe
+  /// from any thread only with a key made beforehand.
+  struct cancel_key_free {
+    void operator()(pg_cancel* key) const noexcept;
+  };
+  std::unique_ptr<pg_cancel, cancel_key_free> m_cancel_key;
   pgs_in_validator m_index_validator;
   bool fast_append_enabled = true;
 };

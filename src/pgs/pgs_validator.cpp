@@ -1,5 +1,6 @@
 #include "pgs/pgs_validator.h"
 
+#include "pgs/pgs_engine.h"
 #include "pgs/pgs_sql_text.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
@@ -49,6 +50,25 @@ pgs_fn_validator::pgs_fn_validator(const udb_schema& columns) {
 pgs_fn_validator::pgs_fn_validator(const udb_record& fields) {
   tk_log(2, "pgs_fn_validator::ctor1");
   for (const auto& field : fields) add_existing_name(field->name);
+}
+
+bool pgs_is_system_column_name(const std::string& server_name) {
+  static const char* const system_columns[] = {"tableoid", "xmin", "cmin", "xmax", "cmax", "ctid"};
+  for (const char* column : system_columns)
+    if (server_name == column) return true;
+  return false;
+}
+
+bool pgs_fn_validator::is_acceptable(const std::wstring& name) {
+  if (!pgs_validator::is_acceptable(name)) return false;
+  // Compared as the column will be created: folded as the engine folds, exactly as the server
+  // compares quoted names ("XMIN" stays apart from xmin only where names keep their case).
+  const pgs_engine* engine = pgs_engine::instance_ptr();
+  if (pgs_is_system_column_name(pgs_object_name(name, engine && engine->is_case_sensitive()))) {
+    tk_log(2, "The name is a system column's: '%s'", name);
+    return false;
+  }
+  return true;
 }
 
 pgs_tn_validator::pgs_tn_validator(const std::vector<std::wstring>& first, const std::vector<std::wstring>& second) {

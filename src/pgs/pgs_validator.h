@@ -18,12 +18,19 @@ class pgs_validator : public udb_validator {
   std::wstring get_safe_name(const std::wstring& name) override;
 };
 
-/// Column names of one table; the source's column names start as names in use.
+/// Column names of one table; the source's column names start as names in use. The names of the
+/// server's system columns (xmin, ctid, ...) are taken in every table: a column named so is renamed
+/// as a duplicate would be.
 class pgs_fn_validator : public pgs_validator {
  public:
   explicit pgs_fn_validator(const udb_schema& columns);
   explicit pgs_fn_validator(const udb_record& fields);
+  bool is_acceptable(const std::wstring& name) override;
 };
+
+/// True when the server gives every table a system column of this name (as the server holds it,
+/// after folding).
+bool pgs_is_system_column_name(const std::string& server_name);
 
 /// Table names; both lists start as names in use.
 class pgs_tn_validator : public pgs_validator {

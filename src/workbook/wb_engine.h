@@ -159,6 +159,13 @@ class wb_database : public ref_counted_object {
                                                    const std::wstring& source_table, const std::wstring& connect) = 0;
   /// Idempotent; later use of the database or its objects gives 3420.
   virtual void close() = 0;
+  /// Types the columns of the tables at these positions (as tabledefs lists them) ahead, several at
+  /// once where the engine can, and tells in the same order which of them can be read. A table that
+  /// cannot gives the same error again when it is used. The default types nothing and takes every
+  /// table as readable.
+  virtual std::vector<bool> type_tables(const std::vector<int>& positions) {
+    return std::vector<bool>(positions.size(), true);
+  }
 };
 
 class wb_engine : public ref_counted_object {

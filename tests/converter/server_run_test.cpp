@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include <pqxx/pqxx>
@@ -315,4 +316,33 @@ TEST_F(ServerConversion, AStopEndsTheRunAndKeepsTheRowsSent) {
   EXPECT_LT(sent, 50000);
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.a"), sent);
   EXPECT_FALSE(table_exists(db, "public.b"));
+}
+
+TEST_F(ServerConversion, AStopCancelsAWaitOnAnotherSessionsLock) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 200), numbered_sheet("Sheet2", 3)});
+  existing_destination();
+  // Another session keeps the table from being written (reads stay allowed) until it ends.
+  pqxx::connection holder(tamarind_test::server_connection_string(db));
+  auto lock = std::make_unique<pqxx::work>(holder);
+  lock->exec("LOCK TABLE public.sheet1 IN EXCLUSIVE MODE");
+  const auto waiting = [&] { return scalar(db, "SELECT count(*) FROM pg_locks WHERE NOT granted") > 0; };
+  tamarind_convertor& c = connected(3);
+  std::thread worker([&] { c.run(); });
+  for (int i = 0; i < 1000 && !waiting() && !c.is_finished(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(waiting()) << "the run never waited on the lock";
+  const auto stopped_at = std::chrono::steady_clock::now();
+  c.request_stop();
+  while (!c.is_finished() && std::chrono::steady_clock::now() - stopped_at < std::chrono::seconds(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto took = std::chrono::steady_clock::now() - stopped_at;
+  lock.reset();  // lets a run that ignored the stop go on, so the test ends either way
+  worker.join();
+
+  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);  // the worksheet rolled back
+  EXPECT_FALSE(table_exists(db, "public.sheet2"));                  // and no later one begun
+  EXPECT_TRUE(presenter.reports().empty());
+  EXPECT_TRUE(contains(frame.events(), "log The conversion was stopped by the user.\n"));
 }

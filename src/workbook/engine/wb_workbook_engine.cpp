@@ -8,6 +8,7 @@
 #include "workbook/engine/wb_engine_support.h"
 #include "workbook/engine/wb_layout_ahead.h"
 #include "workbook/engine/wb_row_prefetch.h"
+#include "workbook/engine/wb_typing_passes.h"
 #include "workbook/engine/wb_select.h"
 #include "workbook/wb_sheet_model.h"
 #include "workbook/sql/wb_sql_query.h"
@@ -18,6 +19,7 @@ struct sheet_table {
   std::size_t index = 0;
   std::wstring engine_name;
   std::unique_ptr<wb_sheet_layout> layout;  // the first pass, run at the first need
+  std::exception_ptr failure;               // the first pass typed ahead that failed
 };
 
 /// One open workbook; every object of the database holds it, so it lives as long as any of them.
@@ -35,9 +37,11 @@ struct database_state {
   /// The next worksheet's first pass, run while the rows of another are read. Declared after the
   /// reader, so it is stopped before the reader goes.
   std::unique_ptr<wb_layout_ahead> ahead;
+  bool typed_together = false;  // type_tables ran: no sheet is profiled ahead any more
 
   const wb_sheet_layout& layout(sheet_table& t) {
     if (!t.layout) {
+      if (t.failure) std::rethrow_exception(t.failure);
       if (ahead && ahead->index() == t.index) {
         const auto pass = std::move(ahead);
         t.layout = std::make_unique<wb_sheet_layout>(pass->take());
@@ -50,10 +54,45 @@ struct database_state {
   /// Starts the first pass of the worksheet after `t`, the one a conversion of every sheet needs
   /// next; a pass started earlier for another sheet that was not asked for is dropped.
   void profile_next(const sheet_table& t) {
+    // The tables a conversion needs were typed together before it began: the next sheet in the
+    // workbook may be one nobody asked for.
+    if (typed_together) return;
     const std::size_t next = t.index + 1;
-    if (next >= tables.size() || tables[next]->layout || (ahead && ahead->index() == next)) return;
+    if (next >= tables.size() || tables[next]->layout || tables[next]->failure || (ahead && ahead->index() == next))
+      return;
     ahead.reset();
     ahead = std::make_unique<wb_layout_ahead>(*reader, next, header);
+  }
+  /// The first passes of the tables at these positions, side by side; each result or failure is
+  /// kept for the table's later use. Whether each can be read, in the order of `positions`.
+  std::vector<bool> type_tables(const std::vector<int>& positions) {
+    ahead.reset();  // its sheet, when asked for, is typed below with the others
+    typed_together = true;
+    const auto at = [&](int position) -> std::shared_ptr<sheet_table> {
+      if (position < 0 || static_cast<std::size_t>(position) >= tables.size()) return nullptr;
+      return tables[static_cast<std::size_t>(position)];
+    };
+    std::vector<std::shared_ptr<sheet_table>> pending;
+    std::vector<std::size_t> indexes;
+    for (const int position : positions) {
+      const auto t = at(position);
+      if (!t || t->layout || t->failure || std::find(pending.begin(), pending.end(), t) != pending.end()) continue;
+      pending.push_back(t);
+      indexes.push_back(t->index);
+    }
+    auto results = wb_type_sheets(*reader, indexes, header, wb_typing_threads(indexes.size()));
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      if (results[i].layout)
+        pending[i]->layout = std::make_unique<wb_sheet_layout>(std::move(*results[i].layout));
+      else
+        pending[i]->failure = results[i].failure;
+    }
+    std::vector<bool> readable;
+    for (const int position : positions) {
+      const auto t = at(position);
+      readable.push_back(!t || !t->failure);  // an unknown position fails where it is used, as before
+    }
+    return readable;
   }
   std::shared_ptr<sheet_table> find(const std::wstring& name) const {
     std::vector<std::wstring> names;
@@ -492,6 +531,12 @@ class workbook_database final : public wb_database {
     });
   }
   void close() override { db_->closed = true; }
+  std::vector<bool> type_tables(const std::vector<int>& positions) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return db_->type_tables(positions);
+    });
+  }
 
  private:
   state_ptr db_;
