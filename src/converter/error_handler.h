@@ -25,8 +25,8 @@ struct error_counts {
 /// The one place where a caught exception becomes something the user sees.
 /** It turns the exception's code into a message from the loaded tables, puts the current context
     (worksheet, or worksheet and record) in front of it, adds the exception's reason on a line of
-    its own after it (line breaks inside either part become blanks), logs it, collects it for the final report
-    and acts on the exception's level through the front end's presenter:
+    its own after it (line breaks inside either part become blanks), logs it, collects it for the
+    final report and acts on the exception's level through the front end's presenter:
     - level 2 (internal error): shown, then the program ends by throwing `tmd_exit_signal`;
     - level 1: shown (unless silenced); interactively a run is ended with `tk_final_exception`
       unless `top_level`; by level the program ends with `tmd_exit_signal`;
