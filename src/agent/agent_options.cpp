@@ -185,6 +185,10 @@ bool parse_cmd_line(int argc, char** argv) {
   // The source is listed and the selection applied before any connection is made, so a source
   // or a selection that fails leaves the server untouched.
   const std::vector<std::wstring> names = options.profile_loaded ? converter.get_sel_tables() : options.tab_list;
-  if (!converter.select_worksheets(names)) throw tk_exception(agent_msg_not_a_workbook, tk_level_error);
+  if (!converter.select_worksheets(names)) {
+    tk_exception refusal(agent_msg_not_a_workbook, tk_level_error);
+    refusal.set_reason(xls_reader::source_refusal(converter.get_src()));
+    throw refusal;
+  }
   return true;
 }

@@ -77,12 +77,29 @@ void error_handler::count_reported_error(int level) noexcept {
   }
 }
 
-std::string error_handler::compose_message(const tk_exception& e) const {
-  std::string text = context();
-  if (!text.empty()) text += ": ";
+error_handler::report_text error_handler::compose_message(const tk_exception& e) const {
+  report_text text;
+  text.head = context();
+  if (!text.head.empty()) text.head += ": ";
   const std::string mapped = m_map.convert(e.code());
-  text += mapped.empty() ? std::string(e.what()) : mapped;
+  const std::string shown = mapped.empty() ? std::string(e.what()) : mapped;
+  text.head += shown;
+  // The reason follows a fixed text; a message that is the reason itself is not told twice.
+  if (e.reason() != shown) text.reason = e.reason();
   return text;
+}
+
+std::string error_handler::report_text::logged() const { return reason.empty() ? head : head + "\n" + reason; }
+
+std::string error_handler::report_text::shown() const {
+  // Each part on one line: a fixed text's own line breaks become blanks.
+  std::string line = head;
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  if (reason.empty()) return line;
+  line.erase(line.find_last_not_of(" \r") + 1);
+  std::string second = reason;
+  std::replace(second.begin(), second.end(), '\n', ' ');
+  return line + "\n" + second;
 }
 
 void error_handler::collect(const std::string& text) {
@@ -115,9 +132,9 @@ void error_handler::handle(const tk_exception& e, bool top_level) {
   count_reported_error(level);
   if (level == tk_level_internal) end_with_internal_error(e);
 
-  std::string text = compose_message(e);
-  tk_log(3, "Error:\n%s", text);
-  std::replace(text.begin(), text.end(), '\n', ' ');
+  const report_text report = compose_message(e);
+  tk_log(3, "Error:\n%s", report.logged());
+  const std::string text = report.shown();
   collect(text);
 
   error_presenter* presenter = m_presenter.load();

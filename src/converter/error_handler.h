@@ -24,8 +24,9 @@ struct error_counts {
 
 /// The one place where a caught exception becomes something the user sees.
 /** It turns the exception's code into a message from the loaded tables, puts the current context
-    (worksheet, or worksheet and record) in front of it, logs it, collects it for the final report
-    and acts on the exception's level through the front end's presenter:
+    (worksheet, or worksheet and record) in front of it, adds the exception's reason on a line of
+    its own after it (line breaks inside either part become blanks), logs it, collects it for the
+    final report and acts on the exception's level through the front end's presenter:
     - level 2 (internal error): shown, then the program ends by throwing `tmd_exit_signal`;
     - level 1: shown (unless silenced); interactively a run is ended with `tk_final_exception`
       unless `top_level`; by level the program ends with `tmd_exit_signal`;
@@ -73,7 +74,14 @@ public:
   void count_reported_error(int level = tk_level_recoverable) noexcept;
 
 private:
-  std::string compose_message(const tk_exception& e) const;
+  /// A report: the context and the message, then the reason (empty when the message says it).
+  struct report_text {
+    std::string head;
+    std::string reason;
+    std::string logged() const;
+    std::string shown() const;  ///< two lines at most: head and reason
+  };
+  report_text compose_message(const tk_exception& e) const;
   void collect(const std::string& text);
   void show_error(const std::string& text);
   [[noreturn]] void end_with_internal_error(const tk_exception& e);

@@ -4,8 +4,9 @@
 
 /// Shows what the error handler reports: dialogs in the wizard, lines on the console in the agent.
 /** The handler decides what is reported and when the run or the program ends; the presenter only
-    shows it. Texts are UTF-8 with line feeds already turned into blanks (except the internal
-    error's, which is shown as the exception carries it). */
+    shows it. Texts are UTF-8: one line, or two when the reason follows the message on a line of
+    its own (other line feeds are already turned into blanks); the internal error's is shown as the
+    exception carries it. */
 class error_presenter {
 public:
   /// How the handler acts on an error's level.

@@ -8,6 +8,7 @@
 #include "tk/tk_file.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
+#include "workbook/wb_source_probe.h"
 
 namespace {
 
@@ -131,10 +132,23 @@ xls_dao_version::xls_dao_version(std::wstring path) : path(std::move(path)) {
 int xls_dao_version::get_version() {
   tk_log(2, "xls_dao_version::get_version");
   const std::string narrow = tk_to_utf8(path);
-  tk_stdio_file file(narrow, 0);  // closed by its destructor on every path
-  if (file.get_length() <= 7) throw tk_exception("File '%s' does not comply with MS Access format.", narrow, tk_level_error);
+  // What the path holds, told before the fixed texts below, which do not say it.
+  const wb_source_probe probe = wb_probe_source(narrow);
+  const auto with_reason = [&](tk_exception refusal) {
+    refusal.set_reason(probe.reason);
+    return refusal;
+  };
+  // A pipe would keep the open waiting for a writer.
+  if (probe.kind == wb_source_kind::not_a_file) throw with_reason(tk_exception("Error opening file", tk_level_error));
   unsigned char head[8];
-  file.get_at(0, head, sizeof head);
+  try {
+    tk_stdio_file file(narrow, 0);  // closed by its destructor on every path
+    if (file.get_length() <= 7)
+      throw tk_exception("File '%s' does not comply with MS Access format.", narrow, tk_level_error);
+    file.get_at(0, head, sizeof head);
+  } catch (const tk_exception& e) {
+    throw with_reason(e);
+  }
   static const unsigned char compound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   if (std::equal(head, head + 8, compound)) {
     tk_log(2, "This is MS Excel 2000 file");

@@ -72,7 +72,8 @@ class extract_dao_version {
 };
 
 /// The version for a workbook file, told by its first bytes: a compound document gives 0, a ZIP
-/// container 3, anything else 4. A file of 7 bytes or fewer is a level-1 error.
+/// container 3, anything else 4. A missing or unreadable path and a file of 7 bytes or fewer are
+/// level-1 errors whose reason says what the path holds.
 class xls_dao_version : public extract_dao_version {
  public:
   explicit xls_dao_version(std::wstring path);

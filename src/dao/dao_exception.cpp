@@ -27,6 +27,8 @@ dao_exception::dao_exception() : tk_exception(std::string(), 0, tk_level_recover
   if (errors.empty()) fail_on_step(3);
   const wb_error_item& first = errors.front();
   set_message(tk_to_utf8(first.description));
+  // A message table may give the code a fixed text; the engine's description still says why.
+  set_reason(message());
   tk_log(2, "Got error: %s", message());
   set_code(make_code(first.number));
   tk_log(2, "Got error code: %08X", static_cast<unsigned>(code()));

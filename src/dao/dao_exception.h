@@ -1,7 +1,8 @@
 #pragma once
 // Errors the workbook engine reports, as the source side's exception: level 0 (the user may go on),
-// the engine's description as the message, and the engine's error number with 1 in the upper 16
-// bits as the code, so engine errors have codes of their own in the message tables.
+// the engine's description as the message and as the reason, and the engine's error number with 1
+// in the upper 16 bits as the code, so engine errors have codes of their own in the message tables
+// (whose fixed texts are then followed by the reason).
 #include <utility>
 
 #include "tk/tk_exception.h"

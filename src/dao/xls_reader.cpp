@@ -7,6 +7,7 @@
 #include "dao/dao_engine.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
+#include "workbook/wb_source_probe.h"
 
 xls_reader::xls_reader() = default;
 xls_reader::~xls_reader() = default;
@@ -31,6 +32,8 @@ std::wstring xls_reader::simplify_name(const std::wstring& engine_name) {
   tk_log(1, "Simplified name: %s", name);
   return name;
 }
+
+std::string xls_reader::source_refusal(const std::wstring& path) { return wb_probe_source(tk_to_utf8(path)).reason; }
 
 bool xls_reader::get_all_sheets(std::vector<std::wstring>& sheets) {
   tk_log(1, "xls_reader::get_all_sheets");

@@ -29,6 +29,11 @@ class xls_reader : public udb_converter {
   static std::unique_ptr<dao_database> open_xls(dao_engine& engine, const std::wstring& path, bool field_names);
   /// The name users see for an engine table name: outer quotes, a trailing '$' and outer blanks go.
   static std::wstring simplify_name(const std::wstring& engine_name);
+  /// Why `path` cannot be a workbook source, told from the file system and the file's first
+  /// bytes: missing, a folder, empty, too short or no workbook kind (one line, UTF-8, naming the
+  /// path). Empty when the file starts as a workbook does; a workbook that then fails to open
+  /// says why in the reason() of its dao_exception.
+  static std::string source_refusal(const std::wstring& path);
 
   /// Lists the worksheets of the source workbook (with its own engine) and rebuilds the worksheet
   /// map; false, with an empty list, when there is no source, the file kind is unknown or no

@@ -10,6 +10,7 @@
 #include "ole/ole_exceptions.h"
 #include "platform/auto_date.h"
 #include "platform/auto_number.h"
+#include "platform/unicode_text.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
@@ -32,18 +33,15 @@ inline void log_initialize(VARTYPE vt)
     if (tk_log_enabled(1)) write_initialize(vt);
 }
 
-// UTF-8 text to wide text, ending at a NUL as tk_utf8_to_unicode does; ASCII, the common case, is
-// widened directly (the decoder gives the same).
+// UTF-8 text to wide text, every character kept (a cell's text may hold U+0000); ASCII, the
+// common case, is widened directly (the decoder gives the same).
 std::wstring widen_utf8(std::string_view text)
 {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) return tk_utf8_to_unicode(text);
-        if (c == 0) {
-            text = text.substr(0, i);
-            break;
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            const std::u32string decoded = platform::utf8_decode(text);
+            return std::wstring(decoded.begin(), decoded.end());
         }
-    }
     std::wstring wide(text.size(), L'\0');
     for (std::size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
     return wide;
@@ -438,7 +436,7 @@ std::string ole_variant::to_string() const
 
 std::wstring ole_variant::to_wstring() const
 {
-    if (var_.vt == VT_BSTR) return var_.bstr.substr(0, var_.bstr.find(L'\0'));
+    if (var_.vt == VT_BSTR) return var_.bstr;
     return widen_utf8(to_string());
 }
 

@@ -25,15 +25,19 @@ bool prints_plain_number(VARTYPE vt) {
 // Columns whose COPY text is the value's text with tab and backslash escaped (no parsing).
 bool takes_text_as_is(VARTYPE column) { return column != VT_DATE && !ole_is_binary(column); }
 
+// A character copied as it is: printable ASCII but the backslash. Tab, line feed, carriage return
+// and U+0000 all lie below the blank.
+bool is_plain_ascii(wchar_t c) { return static_cast<char32_t>(c) - 0x20u < 0x60u && c != L'\\'; }
+
 // COPY text: a tab or line feed would end the field or the row and a backslash starts an escape;
-// carriage returns are dropped. Runs of plain ASCII, the usual text, are copied in one go.
-void append_escaped(std::string& line, std::wstring_view text) {
+// carriage returns are dropped, and so is U+0000, which no server text can hold (false then). Runs
+// of plain ASCII, the usual text, are copied in one go.
+bool append_escaped(std::string& line, std::wstring_view text) {
+  bool whole = true;
   std::size_t i = 0;
   while (i < text.size()) {
     std::size_t plain = i;
-    while (plain < text.size() && static_cast<char32_t>(text[plain]) < 0x80 && text[plain] != L'\t' &&
-           text[plain] != L'\\' && text[plain] != L'\n' && text[plain] != L'\r')
-      ++plain;
+    while (plain < text.size() && is_plain_ascii(text[plain])) ++plain;
     if (plain > i) {
       const std::size_t at = line.size();
       line.resize(at + (plain - i));
@@ -46,21 +50,28 @@ void append_escaped(std::string& line, std::wstring_view text) {
       line += static_cast<char>(c);
     } else if (c == L'\n') {
       line += "\\n";
+    } else if (c == L'\0') {
+      whole = false;
     } else if (c != L'\r') {
       platform::utf8_append(line, static_cast<char32_t>(c));
     }
   }
+  return whole;
 }
 
-// The general rule: to_pgs_str of the value's text under the column's type, then line feeds as \n.
-void append_converted(std::string& line, const std::wstring& text) {
-  std::size_t start = 0;
-  for (std::size_t lf = text.find(L'\n'); lf != std::wstring::npos; lf = text.find(L'\n', start)) {
-    line += tk_to_utf8(std::wstring_view(text).substr(start, lf - start));
-    line += "\\n";
-    start = lf + 1;
+// The general rule: to_pgs_str of the value's text under the column's type, then line feeds as \n;
+// U+0000 is dropped as above (false then).
+bool append_converted(std::string& line, std::wstring_view text) {
+  bool whole = true;
+  for (const wchar_t c : text) {
+    if (c == L'\n')
+      line += "\\n";
+    else if (c == L'\0')
+      whole = false;
+    else
+      platform::utf8_append(line, static_cast<char32_t>(c));
   }
-  line += tk_to_utf8(std::wstring_view(text).substr(start));
+  return whole;
 }
 
 pgs_copy_date_key date_key(const SYSTEMTIME& t) {
@@ -68,7 +79,7 @@ pgs_copy_date_key date_key(const SYSTEMTIME& t) {
           (std::uint64_t(t.minute) << 32) | (std::uint64_t(t.second) << 16) | t.milliseconds};
 }
 
-void append_field(std::string& line, const udb_field& field, const t_ftd& column, std::size_t column_number,
+bool append_field(std::string& line, const udb_field& field, const t_ftd& column, std::size_t column_number,
                   bool logging, pgs_copy_date_texts* dates);
 
 // A date value in a date column, written from its parts: the general rule prints the value, parses
@@ -89,11 +100,14 @@ bool append_printed_date(std::string& line, const SYSTEMTIME& value, int reserve
 pgs_copy_line_builder::pgs_copy_line_builder(std::vector<pgs_copy_pair> pairing)
     : pairs(std::move(pairing)), date_texts(pairs.size()) {}
 
-void pgs_copy_line_builder::append(std::string& line, const udb_record& record, const udb_schema& schema) {
+void pgs_copy_line_builder::append(std::string& line, const udb_record& record, const udb_schema& schema,
+                                   std::vector<std::size_t>* nul_columns) {
   const bool logging = tk_log_enabled(1);
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     if (i) line += '\t';
-    append_field(line, record[pairs[i].field], schema[pairs[i].column], pairs[i].column, logging, &date_texts[i]);
+    if (!append_field(line, record[pairs[i].field], schema[pairs[i].column], pairs[i].column, logging, &date_texts[i]) &&
+        nul_columns)
+      nul_columns->push_back(pairs[i].column);
   }
 }
 
@@ -104,17 +118,26 @@ std::vector<pgs_copy_pair> pgs_positional_pairing(const udb_schema& schema) {
 }
 
 void pgs_append_copy_line(std::string& line, const udb_record& record, const udb_schema& schema,
-                          const std::vector<pgs_copy_pair>& pairing) {
+                          const std::vector<pgs_copy_pair>& pairing, std::vector<std::size_t>* nul_columns) {
   const bool logging = tk_log_enabled(1);
   for (std::size_t i = 0; i < pairing.size(); ++i) {
     if (i) line += '\t';
-    append_field(line, record[pairing[i].field], schema[pairing[i].column], pairing[i].column, logging, nullptr);
+    if (!append_field(line, record[pairing[i].field], schema[pairing[i].column], pairing[i].column, logging, nullptr) &&
+        nul_columns)
+      nul_columns->push_back(pairing[i].column);
   }
+}
+
+tk_exception pgs_nul_left_out(const std::wstring& column) {
+  return tk_exception(tk_format("Column '%s': the text holds the character U+0000, which PostgreSQL cannot store; "
+                                "the text was stored without it.",
+                                column),
+                      tk_level_recoverable);
 }
 
 namespace {
 
-void append_field(std::string& line, const udb_field& field, const t_ftd& column, std::size_t column_number,
+bool append_field(std::string& line, const udb_field& field, const t_ftd& column, std::size_t column_number,
                   bool logging, pgs_copy_date_texts* dates) {
   const VARTYPE value_type = field.get_type();
   if (logging) {
@@ -125,19 +148,17 @@ void append_field(std::string& line, const udb_field& field, const t_ftd& column
   // A missing value: an empty text in a NOT NULL text column, else \N.
   if (value_type == VT_NULL || value_type == VT_EMPTY) {
     if (!(column.vartype == VT_BSTR && column.b_not_null)) line += "\\N";
-    return;
+    return true;
   }
   // The common shapes are written directly; they give the bytes the general rule gives.
   if (value_type == VT_BSTR && column.vartype == VT_BSTR) {
-    const std::wstring& text = field.get_bstr();
-    append_escaped(line, std::wstring_view(text).substr(0, text.find(L'\0')));
-    return;
+    return append_escaped(line, field.get_bstr());
   }
   if (prints_plain_number(value_type) && takes_text_as_is(column.vartype)) {
     const std::string number = field.to_string();
     if (!number.empty()) {
       line += number;
-      return;
+      return true;
     }
   }
   const bool date_into_date = value_type == VT_DATE && column.vartype == VT_DATE;
@@ -146,15 +167,17 @@ void append_field(std::string& line, const udb_field& field, const t_ftd& column
   if (date_into_date && dates) {
     if (const std::string_view known = dates->find(key); !known.empty()) {
       line += known;
-      return;
+      return true;
     }
   }
   const std::size_t start = line.size();
+  bool whole = true;
   if (!(date_into_date && append_printed_date(line, when, column.reserved))) {
     const std::wstring text = to_pgs_str(field.to_wstring(), column.vartype, column.reserved, pgs_copy_mode);
-    if (!(column.vartype == VT_BSTR && column.b_not_null && text.empty())) append_converted(line, text);
+    if (!(column.vartype == VT_BSTR && column.b_not_null && text.empty())) whole = append_converted(line, text);
   }
   if (date_into_date && dates) dates->remember(key, std::string_view(line).substr(start));
+  return whole;
 }
 
 }  // namespace

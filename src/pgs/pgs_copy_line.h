@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tk/tk_exception.h"
 #include "udb/udb_record.h"
 #include "udb/udb_schema.h"
 
@@ -23,9 +24,15 @@ std::vector<pgs_copy_pair> pgs_positional_pairing(const udb_schema& schema);
 /** The column's type and date precision choose the text; the value's own type chooses \N. A null in
     a NOT NULL text column is written as an empty text. Tab and backslash are escaped, carriage
     returns dropped and line feeds written as \n, so the line never holds a raw line end and has
-    exactly one field per pair. The pairs must lie within the record and the schema. */
+    exactly one field per pair. U+0000, which a server text cannot hold, is left out and every
+    other character of the text kept; the column number of each field that lost one goes to
+    `nul_columns` when given. The pairs must lie within the record and the schema. */
 void pgs_append_copy_line(std::string& line, const udb_record& record, const udb_schema& schema,
-                          const std::vector<pgs_copy_pair>& pairing);
+                          const std::vector<pgs_copy_pair>& pairing, std::vector<std::size_t>* nul_columns = nullptr);
+
+/// The row's report for a text of `column` (as the table names it) stored without its U+0000: a
+/// level-0 error, so the run ends with reported errors while the row lands.
+tk_exception pgs_nul_left_out(const std::wstring& column);
 
 /// A date value exactly (every field of it), as the key of remembered date texts.
 struct pgs_copy_date_key {
@@ -72,7 +79,8 @@ class pgs_copy_line_builder {
  public:
   explicit pgs_copy_line_builder(std::vector<pgs_copy_pair> pairing);
   const std::vector<pgs_copy_pair>& pairing() const { return pairs; }
-  void append(std::string& line, const udb_record& record, const udb_schema& schema);
+  void append(std::string& line, const udb_record& record, const udb_schema& schema,
+              std::vector<std::size_t>* nul_columns = nullptr);
 
  private:
   std::vector<pgs_copy_pair> pairs;

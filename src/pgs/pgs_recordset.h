@@ -27,7 +27,8 @@ class pgs_fn_validator;
 /// A table of the destination database.
 /** Writing: append_record per row, then finish(), which ends the COPY stream, stores what the server
     accepts and commits. Rows the server refuses never throw: they come back from take_row_errors()
-    with their record numbers (append_record calls counted from 1). A failure that ends the worksheet
+    with their record numbers (append_record calls counted from 1), and so does a row whose text
+    was stored without a U+0000 it held (pgs_nul_left_out), one report per column. A failure that ends the worksheet
     (the stream cannot open, the connection is lost, the commit fails) is a level-0 tk_exception, not
     a pgs_exception, so a per-record catch does not take it for one record.
     The destructor never throws: without finish() it does the same work and logs what failed. */
@@ -112,6 +113,7 @@ class pgs_recordset : public udb_recordset {
   std::unique_ptr<pgs_copy_stream> copy;
   std::vector<pgs_copy_pair> pairing;
   std::unique_ptr<pgs_copy_line_builder> line_builder;  ///< for the open stream's pairing
+  std::vector<std::size_t> nul_columns;  ///< columns whose text lost a U+0000 in the current line
   std::vector<std::wstring> paired_names;  ///< field names the pairing was made for
   std::string line;                        ///< reused COPY line buffer
   std::size_t segment_bytes;

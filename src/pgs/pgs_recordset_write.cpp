@@ -114,7 +114,10 @@ void pgs_recordset::fast_append(udb_record& record) {
   }
   tk_log(1, "schema.size=%d, r.size=%d", static_cast<int>(schema.size()), static_cast<int>(record.size()));
   line.clear();
-  line_builder->append(line, record, schema);
+  nul_columns.clear();
+  line_builder->append(line, record, schema, &nul_columns);
+  // The row lands without the character; the report goes with the row's number.
+  for (const std::size_t column : nul_columns) add_row_error(records_appended, pgs_nul_left_out(schema[column].name));
   copy->write(line, records_appended);
   tk_log(1, "pgs_recordset::fast_append - END");
 }

@@ -45,6 +45,12 @@ class tk_exception : public std::exception {
   int code() const noexcept { return m_code; }
   int level() const noexcept { return m_level; }
 
+  /// Why it failed, in the words of the part that knows (an engine's description of a damaged
+  /// file): shown on a line of its own after the message a table gives for the code. Empty when
+  /// the message itself says why.
+  const std::string& reason() const noexcept { return m_reason; }
+  void set_reason(std::string reason) { m_reason = std::move(reason); }
+
  protected:
   /// For derived classes that carry a library's error number.
   tk_exception(std::string message, int code, int level, std::nullptr_t);
@@ -54,6 +60,7 @@ class tk_exception : public std::exception {
 
  private:
   std::string m_message;
+  std::string m_reason;
   int m_code = 0;
   int m_level = tk_level_error;
 };

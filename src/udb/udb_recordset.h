@@ -14,7 +14,8 @@
     record set's end.
     Writing: append_record per row, then finish(), the explicit end of writing, which sends what is
     pending and reports a failure by throwing. After each append_record and after finish() the
-    writer collects take_row_errors(): the rows the destination refused. The destructor only
+    writer collects take_row_errors(): the rows the destination refused, or stored only changed
+    (a text without a character the destination cannot hold). The destructor only
     releases and never throws; a record set destroyed without finish() has nothing reported. */
 class udb_recordset {
 public:

@@ -112,7 +112,8 @@ wb_number_style wb_classify_number_format(std::uint32_t format_id, std::string_v
 /// Opens an .xlsx file (throws wb_error).
 std::unique_ptr<wb_reader> wb_open_xlsx(const std::string& path);
 /// Opens a workbook of either kind, told by the file's signature, not its name: a ZIP package is
-/// read as .xlsx, a compound document as .xls (or refused as password-protected); else 3274.
+/// read as .xlsx, a compound document as .xls (or refused as password-protected); anything else is
+/// refused saying what it is (wb_probe_source).
 std::unique_ptr<wb_reader> wb_open_workbook(const std::string& path);
 
 /// Opens an .xls file (BIFF8 in a compound document; throws wb_error).

@@ -94,22 +94,25 @@ TEST(AgentMainSource, SourcesThatAreNoWorkbookAreRefusedBeforeConnecting) {
   agent_test::scratch_dir dir;
   const std::string tiny = dir.write("tiny.xlsx", "12345");
   const std::string text = dir.write("text.xlsx", std::string(100, 'a'));
+  const std::string missing = (dir.path() / "missing.xlsx").string();
+  const std::string folder = dir.path().string();
   struct probe {
     std::string src;
     std::string message;
+    std::string reason;  // the engine's word on the file, on a line of its own
   };
-  for (const probe& p : {probe{text, "Source file doesn't comply with MS Excel format"},
-                         probe{tiny, "File '" + tiny + "' does not comply with MS Access format."},
-                         // The source is first opened to read its header: a path that is no readable
-                         // file fails that open.
-                         probe{(dir.path() / "missing.xlsx").string(), "Bad path or busy with another process"},
-                         probe{dir.path().string(), "Bad path or busy with another process"}}) {
+  for (const probe& p :
+       {probe{text, "Source file doesn't comply with MS Excel format",
+              "File '" + text + "' is not a readable workbook: it is neither a ZIP package (.xlsx) nor a compound document (.xls)."},
+        probe{tiny, "File '" + tiny + "' does not comply with MS Access format.",
+              "File '" + tiny + "' is not a readable workbook: the file holds only 5 bytes."},
+        // The source is first opened to read its header: a path that is no readable file fails
+        // that open.
+        probe{missing, "Bad path or busy with another process", "File '" + missing + "' not found."},
+        probe{folder, "Bad path or busy with another process", "'" + folder + "' is a folder, not a workbook file."}}) {
     const auto r = run_agent(with_dead_server({"--src=" + p.src, "--dest=x"}));
     EXPECT_EQ(r.status, refused) << p.src;
-    EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;
-    if (!p.message.empty()) {
-      EXPECT_EQ(r.out, "Error:\n" + p.message + "\n");
-    }
+    EXPECT_EQ(r.out, "Error:\n" + p.message + "\n" + p.reason + "\n");
     EXPECT_EQ(r.out.find("connect"), std::string::npos) << r.out;
   }
 }

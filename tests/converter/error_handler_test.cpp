@@ -292,3 +292,21 @@ TEST(run_messages, engine_failure_text_keeps_its_line_breaks) {
             L"Failed to load Data Access Objects (DAO) support library.\r\n"
             L"Please reinstall the application to repair it.\r\n");
 }
+
+TEST_F(error_handler_test, a_reason_follows_a_fixed_text_on_a_line_of_its_own_and_is_never_told_twice) {
+  // 0x10000 | 3274, which the workbook table turns into a fixed text of three lines.
+  coded_exception damaged{"File 'b.xlsx' is not a readable workbook: part 'x' is damaged.", 68810, 0};
+  damaged.set_reason(damaged.message());
+  coded_exception unmapped{damaged.message(), 4711, 0};
+  unmapped.set_reason(damaged.message());
+  handler->set_context(L"Sheet1");
+  handler->handle(damaged, false);
+  handler->handle(unmapped, false);
+  ASSERT_EQ(presenter.questions.size(), 2u);
+  EXPECT_EQ(presenter.questions[0],
+            "Sheet1: Failed to recognize table structure in the worksheet. You can migrate the data manually via CSV "
+            "format. See 'CSV Files' article in the documentation for details.\n"
+            "File 'b.xlsx' is not a readable workbook: part 'x' is damaged.");
+  EXPECT_EQ(presenter.questions[1], "Sheet1: File 'b.xlsx' is not a readable workbook: part 'x' is damaged.");
+  EXPECT_EQ(handler->listed_errors(), presenter.questions);
+}

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include <pqxx/pqxx>
 
@@ -87,6 +89,33 @@ TEST_F(E2eData, ValuesArriveUnchanged) {
   EXPECT_EQ(db.rows("SELECT k, to_char(d, 'YYYY-MM-DD HH24:MI:SS.MS') FROM vals WHERE d IS NOT NULL ORDER BY k"),
             (strings{"1|2024-02-29 13:45:30.123", "2|1999-12-31 23:59:59.999", "3|2000-01-01 00:00:00.000",
                      "5|1900-03-01 12:00:00.000"}));
+}
+
+TEST_F(E2eData, TextsHoldingNulLandWithoutItAndAreReported) {
+  // "_x0000_" is how a workbook writes U+0000 into a text; the server's text cannot hold it.
+  const rows_t rows = {
+      {cell::str("Name"), cell::str("Note")},
+      {cell::str("a_x0000_b"), cell::str("ok")},
+      {cell::str("plain"), cell::str("_x0000_x_x0000_ \xC3\xA9_x0000_")},
+      {cell::str("clean"), cell::str("clean")},
+  };
+  const std::string workbook = dir.file("nul.xlsx");
+  e2e::write_workbook(workbook, {{"Notes", rows}});
+  const std::string log = dir.file("nul.log");
+  const e2e::run_result r = convert(workbook, {"--extr_fn", "--logfile=" + log});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const auto report = [](const std::string& where) {
+    return where + ": the text holds the character U+0000, which PostgreSQL cannot store; the text was stored without it.\n";
+  };
+  const std::string first = report("Notes, record #1: Column 'name'");
+  const std::string second = report("Notes, record #2: Column 'note'");
+  EXPECT_NE(r.out.find("Error:\n" + first + "Error:\n" + second), std::string::npos) << r.out;
+  std::ifstream in(log, std::ios::binary);
+  const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(logged.find(first.substr(0, first.size() - 1) + "\r\n"), std::string::npos) << logged;
+  EXPECT_NE(logged.find(second.substr(0, second.size() - 1) + "\r\n"), std::string::npos) << logged;
+  EXPECT_EQ(db.rows("SELECT name, note FROM notes ORDER BY name"),
+            (strings{"ab|ok", "clean|clean", "plain|x \xC3\xA9"}));
 }
 
 TEST_F(E2eData, TwoWorksheetsForOneTable) {

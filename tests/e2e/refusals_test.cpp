@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "e2e_support.h"
 
 namespace {
@@ -14,6 +17,28 @@ using e2e::run_corvel;
 constexpr int refused = 255;
 
 bool starts_with(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
+
+std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Offsets in a ZIP central directory entry.
+constexpr std::size_t central_crc = 16;
+constexpr std::size_t central_size = 24;  // the size the part inflates to
+
+/// The package with one 32-bit field of a part's central directory entry replaced, which is what
+/// a reader trusts: a wrong checksum is a damaged part, a huge size over few bytes a ZIP bomb.
+std::string with_central_field(std::string zip, const std::string& part, std::size_t field, std::uint32_t value) {
+  for (std::size_t at = zip.find("PK\x01\x02"); at != std::string::npos; at = zip.find("PK\x01\x02", at + 4)) {
+    const std::size_t name_size = static_cast<unsigned char>(zip[at + 28]) | static_cast<unsigned char>(zip[at + 29]) << 8;
+    if (zip.compare(at + 46, name_size, part) != 0) continue;
+    for (int i = 0; i < 4; ++i) zip[at + field + i] = static_cast<char>(value >> (8 * i));
+    return zip;
+  }
+  ADD_FAILURE() << part << " is not in the package";
+  return zip;
+}
 
 class E2eRefusal : public testing::Test {
  protected:
@@ -100,31 +125,67 @@ TEST_F(E2eRefusal, ReadOnlyLogFile) {
   EXPECT_EQ(r.out, "Error:\nLogfile name specifies an existing read-only file.\n");
 }
 
+// A source that cannot be read is refused with the fixed text, then on a line of its own what is
+// wrong with the file, on the console and in the log.
 TEST_F(E2eRefusal, SourcesThatAreNoWorkbook) {
+  const std::string package = read_bytes(book);
+  const std::string missing = dir.file("missing.xlsx");
+  const std::string folder = dir.path().string();
+  const std::string empty = dir.write("empty.xlsx", "");
   const std::string tiny = dir.write("tiny.xlsx", "12345");
   const std::string text = dir.write("text.xls", std::string(100, 't'));
+  const std::string broken = dir.write("broken.xlsx", std::string("PK\x03\x04", 4) + std::string(200, '\x01'));
+  const std::string damaged = dir.write("damaged.xlsx", with_central_field(package, "xl/workbook.xml", central_crc, 0x1234567u));
+  const std::string bomb = dir.write("bomb.xlsx", with_central_field(package, "xl/workbook.xml", central_size, 200u << 20));
+  const std::string structure =
+      "Failed to recognize table structure in the worksheet. You can migrate the data manually via CSV format. "
+      "See 'CSV Files' article in the documentation for details.";
   struct probe {
     std::string src;
-    std::string out;  // empty: only "Error:" and one line are checked
+    int status;
+    std::string fixed;
+    std::string reason;  // the whole line, or its start when it ends in "("
   };
-  for (const probe& p : {probe{text, "Error:\nSource file doesn't comply with MS Excel format\n"},
-                         probe{tiny, "Error:\nFile '" + tiny + "' does not comply with MS Access format.\n"},
-                         probe{dir.file("missing.xlsx"), "Error:\nBad path or busy with another process\n"},
-                         probe{dir.path().string(), "Error:\nBad path or busy with another process\n"}}) {
-    const e2e::run_result r = run_corvel(join(join({"--src=" + p.src, "--dest=x"}, dead_server_options()), {}));
-    EXPECT_EQ(r.status, refused) << p.src;
-    if (p.out.empty()) {
-      EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;
-      EXPECT_EQ(r.out.find('\n', 7), r.out.size() - 1) << r.out;
-    } else {
-      EXPECT_EQ(r.out, p.out);
-    }
+  const auto about = [&](const std::string& path, const std::string& why) {
+    return "File '" + path + "' is not a readable workbook: " + why;
+  };
+  for (const probe& p : {
+           probe{missing, refused, "Bad path or busy with another process", "File '" + missing + "' not found."},
+           probe{folder, refused, "Bad path or busy with another process", "'" + folder + "' is a folder, not a workbook file."},
+           probe{empty, refused, "File '" + empty + "' does not comply with MS Access format.", about(empty, "the file is empty.")},
+           probe{tiny, refused, "File '" + tiny + "' does not comply with MS Access format.", about(tiny, "the file holds only 5 bytes.")},
+           probe{text, refused, "Source file doesn't comply with MS Excel format",
+                 about(text, "it is neither a ZIP package (.xlsx) nor a compound document (.xls).")},
+           probe{broken, 1, structure, about(broken, "damaged ZIP package (")},
+           probe{damaged, 1, structure, about(damaged, "part 'xl/workbook.xml' is damaged (CRC error).")},
+           probe{bomb, 1, structure, about(bomb, "part 'xl/workbook.xml' inflates beyond the ratio limit of 500:1 (a ZIP bomb).")},
+       }) {
+    const std::string log = dir.file("run.log");
+    const e2e::run_result r = run_corvel(join({"--logfile=" + log, "--src=" + p.src, "--dest=x"}, dead_server_options()));
+    EXPECT_EQ(r.status, p.status) << p.src;
+    const std::string head = "Error:\n" + p.fixed + "\n";
+    ASSERT_TRUE(starts_with(r.out, head)) << r.out;
+    const std::string reason = r.out.substr(head.size());
+    if (p.reason.back() == '(')
+      EXPECT_TRUE(starts_with(reason, p.reason) && reason.find('\n') == reason.size() - 1) << reason;
+    else
+      EXPECT_EQ(reason, p.reason + "\n");
+    // The log keeps the fixed text's own line breaks; the reason is the entry's last line.
+    const std::string logged = read_bytes(log);
+    EXPECT_NE(logged.find("Error:\n" + p.fixed.substr(0, p.fixed.find(". ") + 1)), std::string::npos) << logged;
+    EXPECT_NE(logged.find("\n" + reason.substr(0, reason.size() - 1) + "\r\n"), std::string::npos) << logged;
   }
-  // A ZIP signature with a broken body: the engine's error, reported as an error of the run.
-  const std::string broken = dir.write("broken.xlsx", std::string("PK\x03\x04", 4) + std::string(200, '\x01'));
-  const e2e::run_result r = run_corvel(join({"--src=" + broken, "--dest=x"}, dead_server_options()));
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_TRUE(starts_with(r.out, "Error:\n")) << r.out;
+
+  // A part damaged inside a worksheet is found while that worksheet is converted: the worksheet's
+  // error, with its name in front, and the next worksheet converts.
+  if (!tamarind_test::server_configured()) return;
+  e2e::database_guard db{"e2e_damaged_sheet"};
+  const std::string sheet = dir.write("sheet.xlsx", with_central_field(package, "xl/worksheets/sheet1.xml", central_crc, 7u));
+  const e2e::run_result r = run_corvel(join({"--src=" + sheet, "--dest=" + db.name()}, e2e::server_options()));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Error:\nSheet1: " + structure + "\n" + about(sheet, "part 'xl/worksheets/sheet1.xml' is damaged (CRC error).\n")),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Converting worksheet Sheet2\n"), std::string::npos) << r.out;
 }
 
 TEST_F(E2eRefusal, RefusedConnectionIsStatusOneWithoutThePassword) {

@@ -76,6 +76,25 @@ TEST(CopyLine, ControlCharactersNullsAndEmptyTexts) {
   EXPECT_EQ(line.find('\r'), std::string::npos);
 }
 
+TEST(CopyLine, TextsLoseOnlyTheirNulCharactersAndTellWhichColumns) {
+  // U+0000 fits no server text: it is left out, everything around it kept, on the direct path
+  // (text into text) and the general one (text into a number column), and each column is told.
+  udb_schema schema;
+  schema.push_back(column(L"clean", VT_BSTR));
+  schema.push_back(column(L"text", VT_BSTR));
+  schema.push_back(column(L"count", VT_I4));
+  udb_record record;
+  record.push_back(field(L"clean", ole_variant(L"a\u0001b")));
+  record.push_back(field(L"text", ole_variant(std::wstring(L"\0a\0\tb\u00e9\0", 7))));
+  record.push_back(field(L"count", ole_variant(std::wstring(L"1\0" L"2", 3))));
+  std::string line;
+  std::vector<std::size_t> nul_columns;
+  pgs_append_copy_line(line, record, schema, pgs_positional_pairing(schema), &nul_columns);
+  EXPECT_EQ(line, "a\x01" "b\ta\\\tb\xC3\xA9\t12");
+  EXPECT_EQ(nul_columns, (std::vector<std::size_t>{1, 2}));
+  EXPECT_EQ(pgs_nul_left_out(L"text").level(), tk_level_recoverable);
+}
+
 TEST(CopyLine, ColumnTypeChoosesTheTextAndNonAsciiIsUtf8) {
   udb_schema schema;
   schema.push_back(column(L"when", VT_DATE, false, udb_reserved_date_time));

@@ -91,8 +91,8 @@ bool gui_finish_page::page_init() {
     list->setVisible(!errors.empty());
     list->setReadOnly(false);
     list->clear();
-    for (std::string error : errors) {
-      std::replace(error.begin(), error.end(), '\n', ' ');
+    // An entry is its message, and the reason on a line of its own when one follows.
+    for (const std::string& error : errors) {
       list->moveCursor(QTextCursor::End);
       list->insertPlainText(QString::fromUtf8(error.c_str()) + QStringLiteral("\n\n"));
     }
