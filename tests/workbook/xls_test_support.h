@@ -129,6 +129,94 @@ inline std::string workbook_stream(const std::string& globals, const std::string
   return head + bound + eof() + bof(0x0010) + sheet_records + eof();
 }
 
+/// Excel 5.0/95 (BIFF5/7) streams: byte strings without an option byte, in the workbook's code page.
+namespace biff5 {
+
+inline std::string bof(std::uint16_t substream) {
+  std::string p;
+  put16(p, 0x0500);
+  put16(p, substream);
+  put16(p, 0x0DBB);  // build
+  put16(p, 0x07CC);  // year
+  return record(0x0809, p);
+}
+
+/// The bytes with a 16-bit count (LABEL, STRING) or an 8-bit one.
+inline std::string bytes(const std::string& text, bool short_count = false) {
+  std::string s;
+  if (short_count)
+    s.push_back(char(text.size()));
+  else
+    put16(s, std::uint16_t(text.size()));
+  return s + text;
+}
+
+inline std::string label(std::uint16_t row, std::uint16_t col, const std::string& text, std::uint16_t xf = 15) {
+  return record(0x0204, at(row, col, xf) + bytes(text));
+}
+
+/// A FORMULA record with its 8-byte cached result and no expression.
+inline std::string formula(std::uint16_t row, std::uint16_t col, const std::string& result,
+                           std::uint16_t type = 0x0006) {
+  return record(type, at(row, col) + result + std::string(6, '\0'));
+}
+inline std::string number_result(double v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
+inline std::string text_result() { return std::string("\0\0\0\0\0\0\xFF\xFF", 8); }
+
+inline std::string codepage(std::uint16_t number) {
+  std::string p;
+  put16(p, number);
+  return record(0x0042, p);
+}
+
+/// FORMAT record: an id and a format code in the workbook's code page.
+inline std::string format(std::uint16_t id, const std::string& code) {
+  std::string p;
+  put16(p, id);
+  return record(0x041E, p + bytes(code, true));
+}
+
+/// XF records 0..n-1 with these number format ids.
+inline std::string xfs(const std::vector<std::uint16_t>& format_ids) {
+  std::string out;
+  for (std::uint16_t id : format_ids) {
+    std::string p;
+    put16(p, 0);
+    put16(p, id);
+    out += record(0x00E0, p + std::string(12, '\0'));
+  }
+  return out;
+}
+
+struct sheet {
+  std::string name;  // bytes in the workbook's code page
+  std::string records;
+};
+
+/// A BIFF5 workbook stream: `globals` records, then a BOUNDSHEET and a worksheet substream per sheet.
+inline std::string workbook_stream(const std::string& globals, const std::vector<sheet>& sheets) {
+  std::string head = bof(0x0005) + globals;
+  std::vector<std::string> bounds;
+  std::size_t at_sheets = head.size() + eof().size();
+  for (const auto& s : sheets) {
+    std::string p;
+    put32(p, 0);
+    p += std::string("\0\0", 2) + bytes(s.name, true);
+    bounds.push_back(record(0x0085, p));
+    at_sheets += bounds.back().size();
+  }
+  std::string body;
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    set32(bounds[i], 4, std::uint32_t(at_sheets + body.size()));
+    body += bof(0x0010) + sheets[i].records + eof();
+  }
+  std::string out = head;
+  for (const auto& b : bounds) out += b;
+  return out + eof() + body;
+}
+
+}  // namespace biff5
+
 /// Layout of a compound document written by `compound`: the stream's sectors come first, then one
 /// directory sector, then one FAT sector.
 struct compound_layout {
