@@ -138,7 +138,7 @@ class xls_reader final : public wb_reader {
     if (!orders_[index]) {
       try {
         orders_[index] = std::make_shared<const wb_xls_cell_order>(
-            wb_xls_sheet_cell_order(stream_, globals_, globals_.sheet_offsets[index]));
+            wb_xls_sheet_cell_order(stream_, globals_.sheet_offsets[index]));
       } catch (...) {
         rethrow_as_wb_error(path_);
       }

@@ -65,7 +65,7 @@ void walk_value_records(const wb_cfb_stream& stream, std::uint32_t offset, Visit
 }
 }  // namespace
 
-wb_xls_cell_order wb_xls_sheet_cell_order(const wb_cfb_stream& stream, const wb_xls_globals&, std::uint32_t offset) {
+wb_xls_cell_order wb_xls_sheet_cell_order(const wb_cfb_stream& stream, std::uint32_t offset) {
   wb_xls_cell_order order;
   bool ascending = true;
   std::uint16_t last = 0;

@@ -20,8 +20,7 @@ struct wb_xls_cell_order {
 /// Walks the worksheet whose BOF is at `offset` once, reading only each value record's row. Empty
 /// when its rows ascend (the cells are read in file order); else every value record, sorted.
 /// Throws wb_xls_unreadable.
-wb_xls_cell_order wb_xls_sheet_cell_order(const wb_cfb_stream& stream, const wb_xls_globals& globals,
-                                          std::uint32_t offset);
+wb_xls_cell_order wb_xls_sheet_cell_order(const wb_cfb_stream& stream, std::uint32_t offset);
 
 /// Walks a worksheet and hands the cells of each record (none, one, or a MULRK's many) to the sink:
 /// from its BOF to its EOF in file order, or, given an order, record by record in that order.
