@@ -102,5 +102,6 @@ void wb_xls_code_page::append(const unsigned char* bytes, std::size_t length, st
   const int32_t n = ucnv_toUChars(c.get(), units.data(), static_cast<int32_t>(units.size()),
                                   reinterpret_cast<const char*>(bytes), static_cast<int32_t>(length), &err);
   if (U_FAILURE(err)) throw wb_xls_unreadable("a text cannot be decoded from code page " + std::to_string(number_));
-  out += wb_utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(units.data()), static_cast<std::size_t>(n)));
+  out += wb_utf16_to_utf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(units.data()), static_cast<std::size_t>(n)));
 }

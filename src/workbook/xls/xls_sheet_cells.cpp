@@ -197,8 +197,8 @@ void wb_xls_sheet_scanner::formula(wb_biff_cursor& c) {
     case 2: boolean_or_error(0, 1); break;
     case 3: break;  // an empty text: blank
     default:
-      throw wb_xls_unreadable("the formula in row " + std::to_string(cell_.row + 1) + " caches a result of unknown kind " +
-                              std::to_string(result[0]));
+      throw wb_xls_unreadable("the formula in row " + std::to_string(cell_.row + 1) +
+                              " caches a result of unknown kind " + std::to_string(result[0]));
   }
 }
 
