@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the .xls reader tests: cells copied out of a reader, and writers of small BIFF8 streams
-// and compound documents, so damaged files can be made byte by byte.
+// Helpers of the .xls reader tests: cells copied out of a reader, fixtures, and the byte writers of
+// xls_bytes.h.
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "workbook/wb_reader.h"
+#include "xls_bytes.h"
 
 namespace xls_test {
 
@@ -50,159 +51,6 @@ inline std::string load(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-inline void put16(std::string& s, std::uint16_t v) {
-  s.push_back(char(v & 0xFF));
-  s.push_back(char(v >> 8));
-}
-inline void put32(std::string& s, std::uint32_t v) {
-  put16(s, std::uint16_t(v & 0xFFFF));
-  put16(s, std::uint16_t(v >> 16));
-}
-inline void set32(std::string& s, std::size_t at, std::uint32_t v) {
-  std::string b;
-  put32(b, v);
-  s.replace(at, 4, b);
-}
-inline std::uint32_t get32(const std::string& s, std::size_t at) {
-  std::uint32_t v;
-  std::memcpy(&v, s.data() + at, 4);
-  return v;
-}
-
-inline std::string record(std::uint16_t type, const std::string& payload) {
-  std::string r;
-  put16(r, type);
-  put16(r, std::uint16_t(payload.size()));
-  return r + payload;
-}
-
-/// Cell header: row, column, XF.
-inline std::string at(std::uint16_t row, std::uint16_t col, std::uint16_t xf = 15) {
-  std::string s;
-  put16(s, row);
-  put16(s, col);
-  put16(s, xf);
-  return s;
-}
-
-/// A string with a 16-bit count and option byte: one byte per character, or UTF-16 when `wide`.
-inline std::string xl_string(const std::string& latin1, bool wide = false) {
-  std::string s;
-  put16(s, std::uint16_t(latin1.size()));
-  s.push_back(wide ? 1 : 0);
-  for (char c : latin1) {
-    s.push_back(c);
-    if (wide) s.push_back(0);
-  }
-  return s;
-}
-
-inline std::string number_cell(std::uint16_t row, std::uint16_t col, double v) {
-  std::string p = at(row, col);
-  char b[8];
-  std::memcpy(b, &v, 8);
-  return record(0x0203, p + std::string(b, 8));
-}
-
-inline std::string bof(std::uint16_t substream, std::uint16_t version = 0x0600) {
-  std::string p;
-  put16(p, version);
-  put16(p, substream);
-  p += std::string(12, '\0');
-  return record(0x0809, p);
-}
-inline std::string eof() { return record(0x000A, ""); }
-
-/// A BIFF8 workbook stream: `globals` records between the globals' BOF and EOF, then one worksheet
-/// named "S" holding `sheet_records`.
-inline std::string workbook_stream(const std::string& globals, const std::string& sheet_records) {
-  std::string sheet_entry;
-  put32(sheet_entry, 0);
-  sheet_entry += std::string("\0\0", 2);
-  sheet_entry += std::string("\x01\x00S", 3);
-  std::string head = bof(0x0005) + globals;
-  std::string bound = record(0x0085, sheet_entry);
-  std::size_t sheet_at = head.size() + bound.size() + 4;
-  set32(bound, 4, std::uint32_t(sheet_at));
-  return head + bound + eof() + bof(0x0010) + sheet_records + eof();
-}
-
-/// Layout of a compound document written by `compound`: the stream's sectors come first, then one
-/// directory sector, then one FAT sector.
-struct compound_layout {
-  std::uint32_t stream_sectors = 0;
-  std::uint32_t directory_sector() const { return stream_sectors; }
-  std::uint32_t fat_sector() const { return stream_sectors + 1; }
-  static std::size_t sector_offset(std::uint32_t sector) { return (std::size_t(sector) + 1) * 512; }
-  std::size_t fat_entry(std::uint32_t sector) const { return sector_offset(fat_sector()) + 4 * sector; }
-  static std::size_t entry_offset(std::uint32_t directory_sector, std::uint32_t entry) {
-    return sector_offset(directory_sector) + 128 * entry;
-  }
-};
-
-/// A version-3 compound document holding one stream of at least 4096 bytes (kept out of the mini
-/// stream), stored under `name` with its exact size.
-inline std::string compound(const std::string& stream, compound_layout* layout = nullptr,
-                            const std::string& name = "Workbook") {
-  std::string data = stream;
-  std::uint32_t size = std::uint32_t(data.size() < 4096 ? 4096 : data.size());
-  data.resize((size + 511) / 512 * 512, '\0');
-  std::uint32_t n = std::uint32_t(data.size() / 512);
-  if (layout) layout->stream_sectors = n;
-
-  std::string header("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-  header += std::string(16, '\0');
-  put16(header, 0x3E);
-  put16(header, 3);
-  put16(header, 0xFFFE);
-  put16(header, 9);
-  put16(header, 6);
-  header += std::string(6, '\0');
-  put32(header, 0);           // directory sectors (version 3: 0)
-  put32(header, 1);           // FAT sectors
-  put32(header, n);           // first directory sector
-  put32(header, 0);           // transaction
-  put32(header, 4096);        // mini stream cutoff
-  put32(header, 0xFFFFFFFE);  // first mini FAT sector
-  put32(header, 0);
-  put32(header, 0xFFFFFFFE);  // first DIFAT sector
-  put32(header, 0);
-  put32(header, n + 1);
-  for (int i = 1; i < 109; ++i) put32(header, 0xFFFFFFFF);
-
-  auto entry = [](const std::string& ascii, std::uint8_t type, std::uint32_t child, std::uint32_t start,
-                  std::uint32_t bytes) {
-    std::string e;
-    for (char c : ascii) {
-      e.push_back(c);
-      e.push_back(0);
-    }
-    e.resize(64, '\0');
-    put16(e, std::uint16_t(ascii.size() * 2 + 2));
-    e.push_back(char(type));
-    e.push_back(1);
-    put32(e, 0xFFFFFFFF);
-    put32(e, 0xFFFFFFFF);
-    put32(e, child);
-    e += std::string(36, '\0');
-    put32(e, start);
-    put32(e, bytes);
-    put32(e, 0);
-    return e;
-  };
-  std::string directory = entry("Root Entry", 5, 1, 0xFFFFFFFE, 0) + entry(name, 2, 0xFFFFFFFF, 0, size);
-  directory.resize(512, '\0');
-  for (int i = 2; i < 4; ++i) set32(directory, 128 * i + 68, 0xFFFFFFFF), set32(directory, 128 * i + 72, 0xFFFFFFFF),
-      set32(directory, 128 * i + 76, 0xFFFFFFFF);
-
-  std::string fat;
-  for (std::uint32_t i = 0; i < n; ++i) put32(fat, i + 1 < n ? i + 1 : 0xFFFFFFFE);
-  put32(fat, 0xFFFFFFFE);  // directory
-  put32(fat, 0xFFFFFFFD);  // the FAT itself
-  while (fat.size() < 512) put32(fat, 0xFFFFFFFF);
-  return header + data + directory + fat;
 }
 
 }  // namespace xls_test

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr std::size_t buffer_size = 64 * 1024;
+constexpr std::size_t jump_window = 512;
 
 std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -27,8 +28,12 @@ void wb_biff_records::fill(std::uint64_t at, void* dst, std::size_t len) {
     std::memcpy(dst, buffer_.data() + (at - buffer_start_), len);
     return;
   }
+  // Reading on from the buffer streams a whole buffer ahead; a jump elsewhere (a sheet read in row
+  // order from a file that stores its rows otherwise) reads a small window around the record.
+  const bool onward = at >= buffer_start_ && at <= buffer_start_ + buffer_len_;
+  const std::size_t window = onward ? buffer_size : std::max(len, jump_window);
   std::uint64_t rest = stream_.size() - at;  // callers checked at + len <= size
-  buffer_len_ = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_size, rest));
+  buffer_len_ = static_cast<std::size_t>(std::min<std::uint64_t>(window, rest));
   buffer_start_ = at;
   stream_.read(at, buffer_.data(), buffer_len_);
   std::memcpy(dst, buffer_.data(), len);

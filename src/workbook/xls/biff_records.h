@@ -11,6 +11,7 @@ namespace wb_biff {
 constexpr std::uint16_t formula = 0x0006;
 constexpr std::uint16_t eof = 0x000A;
 constexpr std::uint16_t datemode = 0x0022;
+constexpr std::uint16_t codepage = 0x0042;
 constexpr std::uint16_t filepass = 0x002F;
 constexpr std::uint16_t continue_record = 0x003C;
 constexpr std::uint16_t boundsheet = 0x0085;
@@ -45,6 +46,8 @@ class wb_biff_records {
   /// Moves to the next record; false at the end of the stream (fewer than 4 bytes left).
   /// Throws wb_xls_unreadable for a record longer than the limit or running past the stream.
   bool next();
+  /// Makes the record at stream offset `pos` the next one read.
+  void seek(std::uint64_t pos) { pos_ = pos; }
 
   std::uint16_t type() const { return type_; }
   std::uint16_t length() const { return length_; }

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::uint16_t biff8_version = 0x0600;
 constexpr std::uint16_t globals_substream = 0x0005;
 constexpr std::uint16_t worksheet_substream = 0x0010;
 constexpr std::uint8_t worksheet_type = 0;
@@ -44,29 +43,41 @@ void read_shared_strings(wb_biff_records& r, wb_xls_globals& g) {
 
 }  // namespace
 
-void wb_xls_check_bof(const wb_biff_records& r, std::uint16_t substream_type, const char* what) {
+std::uint16_t wb_xls_check_bof(const wb_biff_records& r, std::uint16_t substream_type, const char* what) {
+  static const char* const read_versions = "; only Excel 5.0 and later workbooks (BIFF5 to BIFF8) are read";
   switch (r.type()) {
     case wb_biff::bof: break;
-    case wb_biff::bof_biff2: throw wb_xls_unreadable("BIFF2 format; only BIFF8 workbooks are read");
-    case wb_biff::bof_biff3: throw wb_xls_unreadable("BIFF3 format; only BIFF8 workbooks are read");
-    case wb_biff::bof_biff4: throw wb_xls_unreadable("BIFF4 format; only BIFF8 workbooks are read");
+    case wb_biff::bof_biff2: throw wb_xls_unreadable(std::string("BIFF2 format (Excel 2.x)") + read_versions);
+    case wb_biff::bof_biff3: throw wb_xls_unreadable(std::string("BIFF3 format (Excel 3.0)") + read_versions);
+    case wb_biff::bof_biff4: throw wb_xls_unreadable(std::string("BIFF4 format (Excel 4.0)") + read_versions);
     default: throw wb_xls_unreadable(std::string(what) + " does not start with a BOF record");
   }
   wb_biff_cursor c(r);
   std::uint16_t version = c.u16();
   std::uint16_t type = c.u16();
-  if (version == 0x0500) throw wb_xls_unreadable("BIFF5 format; only BIFF8 workbooks are read");
-  if (version != biff8_version)
-    throw wb_xls_unreadable("unknown BIFF version " + std::to_string(version) + "; only BIFF8 workbooks are read");
+  if (version != wb_biff::biff8_version && version != wb_biff::biff5_version)
+    throw wb_xls_unreadable("unknown BIFF version " + std::to_string(version) + read_versions);
   if (type != substream_type) throw wb_xls_unreadable(std::string(what) + " starts with a BOF of another kind");
+  return version;
+}
+
+void wb_xls_read_string(const wb_xls_globals& g, wb_biff_cursor& c, bool short_count, std::string& out) {
+  if (!g.biff5()) {
+    wb_biff_read_string(c, short_count, out);
+    return;
+  }
+  std::uint32_t chars = short_count ? c.u8() : c.u16();
+  g.code_page.append(c.take(chars), chars, out);
 }
 
 wb_xls_globals wb_xls_read_globals(const wb_cfb_stream& stream) {
   wb_xls_globals g;
   wb_biff_records r(stream, 0);
   if (!r.next()) throw wb_xls_unreadable("the workbook stream is empty");
-  wb_xls_check_bof(r, globals_substream, "the workbook stream");
+  g.version = wb_xls_check_bof(r, globals_substream, "the workbook stream");
+  if (g.biff5()) g.code_page = wb_xls_code_page(1252);  // when no CODEPAGE record says otherwise
 
+  // BIFF5 names and format codes are decoded once the CODEPAGE record, wherever it stands, is known.
   std::map<std::uint16_t, std::string> formats;
   std::vector<std::uint16_t> xf_formats;
   bool ended = false;
@@ -76,10 +87,18 @@ wb_xls_globals wb_xls_read_globals(const wb_cfb_stream& stream) {
       case wb_biff::eof: ended = true; break;
       case wb_biff::filepass: throw wb_xls_encrypted();
       case wb_biff::datemode: g.date1904 = c.u16() == 1; break;
+      case wb_biff::codepage:
+        if (g.biff5()) g.code_page = wb_xls_code_page(c.u16());
+        break;
       case wb_biff::format: {
         std::uint16_t id = c.u16();
         std::string code;
-        wb_biff_read_string(c, false, code);
+        if (g.biff5()) {
+          std::uint8_t chars = c.u8();
+          code.assign(reinterpret_cast<const char*>(c.take(chars)), chars);
+        } else {
+          wb_biff_read_string(c, false, code);
+        }
         formats[id] = std::move(code);
         break;
       }
@@ -91,6 +110,7 @@ wb_xls_globals wb_xls_read_globals(const wb_cfb_stream& stream) {
         }
         break;
       case wb_biff::sst:
+        if (g.biff5()) break;  // not a BIFF5 record
         if (!g.shared_ends.empty()) throw wb_xls_unreadable("two shared-string tables");
         read_shared_strings(r, g);
         break;
@@ -99,7 +119,12 @@ wb_xls_globals wb_xls_read_globals(const wb_cfb_stream& stream) {
         std::uint8_t state = c.u8() & 0x03;
         std::uint8_t type = c.u8();
         wb_sheet_info info;
-        wb_biff_read_string(c, true, info.name);
+        if (g.biff5()) {
+          std::uint8_t chars = c.u8();
+          info.name.assign(reinterpret_cast<const char*>(c.take(chars)), chars);
+        } else {
+          wb_biff_read_string(c, true, info.name);
+        }
         if (type != worksheet_type) break;  // macro, chart and module sheets are no tables
         if (g.sheets.size() >= wb_max_sheets)
           throw wb_xls_unreadable("more worksheets than the cap of " + std::to_string(wb_max_sheets));
@@ -112,12 +137,22 @@ wb_xls_globals wb_xls_read_globals(const wb_cfb_stream& stream) {
     }
   }
   if (!ended) throw wb_xls_unreadable("the workbook globals have no EOF record");
+  if (g.biff5()) {
+    auto decode = [&g](std::string& bytes) {
+      std::string text;
+      g.code_page.append(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), text);
+      bytes = std::move(text);
+    };
+    for (auto& sheet : g.sheets) decode(sheet.name);
+    for (auto& format : formats) decode(format.second);
+  }
 
   // A sheet offset that misses its BOF is found at opening, before any cell is read.
   for (std::uint32_t offset : g.sheet_offsets) {
     wb_biff_records sheet(stream, offset);
     if (!sheet.next()) throw wb_xls_unreadable("a sheet offset lies past the end of the workbook stream");
-    wb_xls_check_bof(sheet, worksheet_substream, "a sheet");
+    if (wb_xls_check_bof(sheet, worksheet_substream, "a sheet") != g.version)
+      throw wb_xls_unreadable("a sheet's BIFF version differs from the workbook's");
   }
 
   std::map<std::uint16_t, wb_number_style> by_format;

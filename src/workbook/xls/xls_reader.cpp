@@ -1,3 +1,5 @@
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -25,10 +27,10 @@ namespace {
 class xls_row_stream final : public wb_sheet_stream, private wb_cell_sink {
  public:
   xls_row_stream(const wb_cfb_stream& stream, const wb_xls_globals& globals, std::uint32_t offset,
-                 const std::string& path)
-      : path_(path) {
+                 std::shared_ptr<const wb_xls_cell_order> order, const std::string& path)
+      : path_(path), order_(std::move(order)) {
     try {
-      scanner_.emplace(stream, globals, offset, static_cast<wb_cell_sink&>(*this));
+      scanner_.emplace(stream, globals, offset, static_cast<wb_cell_sink&>(*this), order_.get());
     } catch (...) {
       rethrow_as_wb_error(path_);
     }
@@ -83,6 +85,7 @@ class xls_row_stream final : public wb_sheet_stream, private wb_cell_sink {
   }
 
   std::string path_;
+  std::shared_ptr<const wb_xls_cell_order> order_;
   std::optional<wb_xls_sheet_scanner> scanner_;
   std::vector<wb_cell> cells_;  // text views are set when the row is handed out
   std::vector<std::size_t> text_at_;
@@ -99,13 +102,13 @@ class xls_reader final : public wb_reader {
       if (!wb_cfb_file::has_signature(*source_)) throw wb_xls_unreadable("unknown signature");
       wb_cfb_file container(*source_);
       if (container.has_stream("EncryptedPackage")) throw wb_xls_encrypted();
+      // Excel 5.0 and 95 name the stream "Book"; the BOF record tells the version either way.
       auto stream = container.open_stream("Workbook");
-      if (!stream) {
-        if (container.has_stream("Book")) throw wb_xls_unreadable("BIFF5 format; only BIFF8 workbooks are read");
-        throw wb_xls_unreadable("no workbook stream");
-      }
+      if (!stream) stream = container.open_stream("Book");
+      if (!stream) throw wb_xls_unreadable("no workbook stream");
       stream_ = std::move(*stream);
       globals_ = wb_xls_read_globals(stream_);
+      orders_.resize(globals_.sheets.size());
     } catch (...) {
       rethrow_as_wb_error(path_);
     }
@@ -116,23 +119,39 @@ class xls_reader final : public wb_reader {
 
   std::unique_ptr<wb_sheet_stream> open_sheet(std::size_t index) override {
     if (index >= globals_.sheets.size()) throw std::out_of_range("xls sheet index out of range");
-    return std::make_unique<xls_row_stream>(stream_, globals_, globals_.sheet_offsets[index], path_);
+    return std::make_unique<xls_row_stream>(stream_, globals_, globals_.sheet_offsets[index], order_of(index), path_);
   }
 
+  // Cells go out row by row in both reading paths, so the typing pass and the row pass see one order.
   void read_sheet(std::size_t index, wb_cell_sink& sink) override {
-    if (index >= globals_.sheets.size()) throw std::out_of_range("xls sheet index out of range");
-    try {
-      wb_xls_read_cells(stream_, globals_, globals_.sheet_offsets[index], sink);
-    } catch (const wb_xls_unreadable&) {
-      rethrow_as_wb_error(path_);
-    }
+    auto rows = open_sheet(index);
+    wb_row_view row;
+    while (rows->next_row(row))
+      for (std::size_t i = 0; i < row.count; ++i) sink.cell(row.cells[i]);
   }
 
  private:
+  // Whether a sheet's rows ascend is learnt once per sheet, by a walk over its record headers; only
+  // a sheet whose rows do not ascend keeps the sorted list of its value records.
+  std::shared_ptr<const wb_xls_cell_order> order_of(std::size_t index) {
+    std::lock_guard<std::mutex> lock(orders_mutex_);
+    if (!orders_[index]) {
+      try {
+        orders_[index] = std::make_shared<const wb_xls_cell_order>(
+            wb_xls_sheet_cell_order(stream_, globals_.sheet_offsets[index]));
+      } catch (...) {
+        rethrow_as_wb_error(path_);
+      }
+    }
+    return orders_[index];
+  }
+
   std::unique_ptr<wb_byte_source> source_;
   std::string path_;
   wb_cfb_stream stream_;
   wb_xls_globals globals_;
+  std::mutex orders_mutex_;  // sheets may be opened from several threads
+  std::vector<std::shared_ptr<const wb_xls_cell_order>> orders_;
 };
 
 }  // namespace
