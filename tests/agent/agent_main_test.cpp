@@ -85,9 +85,10 @@ TEST(AgentMainChecks, TableListFileRefusals) {
     EXPECT_EQ(r.status, refused);
     EXPECT_EQ(r.err, missing);
   }
+  // A device is no table-list file: refused before it is read.
   const auto r = run_agent(with_dead_server({"--src=" + fixture_xls(), "--dest=x", "--tab_file=/dev/zero"}));
   EXPECT_EQ(r.status, refused);
-  EXPECT_EQ(r.err, "Table names file has a line longer than 254 bytes (line 1).\n");
+  EXPECT_EQ(r.err, "Table names file is a FIFO, a socket or a device, not a regular file.\n");
 }
 
 TEST(AgentMainSource, SourcesThatAreNoWorkbookAreRefusedBeforeConnecting) {
