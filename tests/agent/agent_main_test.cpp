@@ -1,14 +1,20 @@
 // agent_main in process: what each kind of command line prints, where, and the status it ends with.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "agent/agent_main.h"
 #include "agent_test_support.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 using agent_test::run_agent;
 
@@ -248,6 +254,78 @@ TEST(AgentMainProfile, ProfileSelectionWinsOverTheTableList) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Worksheet Nope not found\n");
   EXPECT_EQ(r.out, "Error:\nNone of the selected worksheets exists in the workbook.\n");
+}
+
+TEST(AgentMainInputs, LogNeverReplacesAnInputSpecialFilesPortsAndThePassword) {
+  agent_test::scratch_dir dir;
+  const std::string book_bytes = file_text(agent_test::sample_workbook());
+  const std::string book = dir.write("book.xlsx", book_bytes);
+  const std::string list = dir.write("list.txt", "Orders\n");
+  const std::string hard = (dir.path() / "hard.log").string();
+  const std::string symbolic = (dir.path() / "symbolic.log").string();
+  fs::create_hard_link(book, hard);
+  fs::create_symlink(book, symbolic);
+  const std::string self_logging =
+      dir.write("self.tmd", "[Generic settings]\r\nsrc=" + book + "\r\ndest=x\r\nlogfile=" + (dir.path() / "self.tmd").string() + "\r\n");
+  const std::string self_text = file_text(self_logging);
+  const std::string book_logging = dir.write("p.tmd", "[Generic settings]\r\nsrc=" + book + "\r\ndest=x\r\n");
+
+  // A log that is an input, by any name: refused before a byte of it is written, whatever the
+  // order of the options, also when a later option is refused first.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--src=" + book, "--dest=x", "--logfile=" + book},
+           {"--logfile=" + hard, "--src=" + book, "--dest=x"},
+           {"--src=" + book, "--dest=x", "--logfile=" + symbolic},
+           {"--logfile=" + list, "--src=" + book, "--dest=x", "--tab_file=" + list},
+           {"--logfile=" + book, "--profile=" + book_logging},
+           {"--profile=" + self_logging},
+           {"--logfile=" + book, "--mode=9", "--src=" + book, "--dest=x"}}) {
+    const auto r = run_agent(with_dead_server(args));
+    EXPECT_EQ(r.status, refused) << args[0];
+    EXPECT_EQ(file_text(book), book_bytes) << args[0];
+    EXPECT_EQ(file_text(list), "Orders\n");
+    EXPECT_EQ(file_text(self_logging), self_text);
+  }
+  const auto named = run_agent(with_dead_server({"--src=" + book, "--dest=x", "--logfile=" + hard}));
+  EXPECT_EQ(named.out, "Error:\nLogfile name specifies a file the conversion reads: " + book + "\n");
+
+  // A FIFO without a writer, or a device, is refused at once as source, table list, log or profile.
+  const std::string fifo = (dir.path() / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& special : {fifo, std::string("/dev/null")}) {
+    auto r = run_agent(with_dead_server({"--src=" + special, "--dest=x"}));
+    EXPECT_EQ(r.err, "Source file is a FIFO, a socket or a device, not a regular file.\n");
+    r = run_agent(with_dead_server({"--src=" + book, "--dest=x", "--tab_file=" + special}));
+    EXPECT_EQ(r.err, "Table names file is a FIFO, a socket or a device, not a regular file.\n");
+    r = run_agent(with_dead_server({"--src=" + book, "--dest=x", "--logfile=" + special}));
+    EXPECT_EQ(r.out, "Error:\nLogfile name specifies a FIFO, a socket or a device, not a regular file.\n");
+    EXPECT_EQ(r.status, refused);
+    r = run_agent(with_dead_server({"--profile=" + special}));
+    EXPECT_EQ(r.status, refused);
+  }
+
+  // A port is digits alone, on the command line and in a profile.
+  auto r = run_agent({"--src=" + book, "--dest=x", "--pgport=54421abc"});
+  EXPECT_EQ(r.status, refused);
+  EXPECT_EQ(r.err, "Invalid port number\n");
+  const std::string port_profile =
+      dir.write("port.tmd", "[Generic settings]\r\nsrc=" + book + "\r\ndest=x\r\n[pgs settings]\r\nport=54421abc\r\n");
+  r = run_agent({"--profile=" + port_profile});
+  EXPECT_EQ(r.out, "Error:\nInvalid port number\n");
+
+  // The password leaves the argument memory as soon as it is read; the other arguments stay.
+  std::vector<std::string> storage{"corvel", "--src=" + book, "--dest=x", "--pswd=Secr3t pw", "--host=127.0.0.1",
+                                   "--pgport=" + std::to_string(agent_test::unused_port())};
+  std::vector<char*> argv;
+  for (std::string& arg : storage) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(agent_main(static_cast<int>(storage.size()), argv.data()), 1);
+  testing::internal::GetCapturedStderr();
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(std::string(argv[3]), "--pswd=" + std::string(9, 'x'));
+  EXPECT_STREQ(argv[4], "--host=127.0.0.1");
 }
 
 }  // namespace
