@@ -1,6 +1,7 @@
 #include "agent/agent_main.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "agent/agent_messages.h"
@@ -12,6 +13,7 @@
 #include "converter/exit_signal.h"
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_exception.h"
+#include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 
 void fatal_console_exit(const std::string& text) {
@@ -57,9 +59,6 @@ int run_agent(int argc, char** argv) {
   console_frame frame(stdout, stderr, converter_is_silent);
   console_presenter presenter(stdout);
 
-  // The trace log stays off until "--logfile=" or a profile names a file; only level-3 lines
-  // reach it then.
-  tk_logger logger(nullptr, false, 3, false);
   error_handler handler(engine_error_table_size, engine_error_table);
   load_further_error_tables(handler);
   tamarind_convertor converter(tmd_front_end::agent);
@@ -80,14 +79,28 @@ int run_agent(int argc, char** argv) {
   return handler.reported().total() == 0 ? 0 : 1;
 }
 
+/// A log that lost lines fails the run that was otherwise clean. It is reported also in a silent
+/// run: the log is where such a run reports, and it is incomplete.
+int status_with_log(const tk_logger& logger, int status) {
+  const int error = logger.write_error();
+  if (error == 0) return status;
+  console_write_line(stderr, tk_format("Cannot write the log file %s: %s", logger.file_name(), std::strerror(error)));
+  return status == 0 ? 1 : status;
+}
+
 }  // namespace
 
 int agent_main(int argc, char** argv) {
+  // The trace log stays off until "--logfile=" or a profile names a file; only level-3 lines
+  // reach it then. It outlives the run's objects, so that every line they write is counted.
+  tk_logger logger(nullptr, false, 3, false);
+  int status = 0;
   try {
-    return run_agent(argc, argv);
+    status = run_agent(argc, argv);
   } catch (const tmd_exit_signal& signal) {
-    // Thrown where the program must end; every object above has been destroyed in order.
+    // Thrown where the program must end; every object of the run has been destroyed in order.
     std::fflush(stdout);
-    return signal.status();
+    status = signal.status();
   }
+  return status_with_log(logger, status);
 }

@@ -4,7 +4,8 @@
 
 /// Runs the agent and returns the process status: 0 when everything converted, 1 when errors
 /// were reported (a failed connection, a worksheet or record that failed, a missing selected
-/// worksheet), 255 for usage, refused options and inputs, level-1 and internal errors.
+/// worksheet, a log file that could not be written), 255 for usage, refused options and inputs,
+/// level-1 and internal errors.
 int agent_main(int argc, char** argv);
 
 /// Logs the text, writes it to the error stream unless the run is silent, and ends the program

@@ -27,3 +27,4 @@ std::string agent_usage_text();
 inline constexpr char agent_msg_invalid_port[] = "Invalid port number";
 inline constexpr char agent_msg_profile_not_loaded[] = "Cannot load profile %s";
 inline constexpr char agent_msg_not_a_workbook[] = "Source file doesn't comply with MS Excel format";
+inline constexpr char agent_msg_src_not_a_file[] = "Source file is a FIFO, a socket or a device, not a regular file.";

@@ -6,11 +6,13 @@
 #include "agent/agent_main.h"
 #include "agent/agent_messages.h"
 #include "agent/ansi_cmd_line.h"
+#include "agent/held_log.h"
 #include "agent/tab_file.h"
 #include "converter/error_handler.h"
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
+#include "tk/tk_path.h"
 #include "tk/tk_string.h"
 
 namespace {
@@ -49,7 +51,21 @@ struct parsed_options {
   bool mode_given = false;
   bool profile_loaded = false;
   std::vector<std::wstring> tab_list;
+  /// Every file the run reads: sources, table-list files and profiles, as the options and the
+  /// profiles name them.
+  std::vector<std::string> inputs;
 };
+
+/// The files the options name to be read, wherever they stand: a log named before them must not
+/// empty them, also when a refused option ends the run early.
+std::vector<std::string> named_inputs(int argc, char** argv) {
+  std::vector<std::string> inputs;
+  for (ansi_cmd_line line(argc, argv, option_table); line.has_more(); line.next()) {
+    const int id = line.get_id();
+    if (id == opt_src || id == opt_tab_file || id == opt_profile) inputs.push_back(line.get_value());
+  }
+  return inputs;
+}
 
 void log_arguments(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
@@ -75,6 +91,7 @@ void apply_profile(tamarind_convertor& converter, const std::string& value, pars
   tk_log(1, "parse_cmd_line - got profile %s", value);
   // The worksheets are listed once, after the last option, on the final source.
   options.profile_loaded = converter.load_profile_file(tk_utf8_to_unicode(value), false);
+  options.inputs.push_back(tk_to_utf8(converter.get_src()));
   // A profile that does not load would leave a mix of its settings and the defaults (mode 0
   // among them, which drops the destination): refused before anything is touched.
   if (!options.profile_loaded) fatal_console_exit(tk_format(agent_msg_profile_not_loaded, value));
@@ -115,6 +132,8 @@ void apply_option(ansi_cmd_line& line, parsed_options& options) {
       break;
     case opt_pswd:
       options.password = value;
+      // Other users see the command line ("ps", /proc/PID/cmdline) for as long as the run lasts.
+      line.wipe_value();
       break;
     case opt_silent:
       converter_singleton().set_silent(true);
@@ -143,6 +162,8 @@ void apply_option(ansi_cmd_line& line, parsed_options& options) {
 
 void check_required(tamarind_convertor& converter, const parsed_options& options) {
   if (converter.get_src().empty()) fatal_console_exit(agent_messages[agent_msg_no_src]);
+  // Opening a FIFO waits for a writer, a device may never end: only a file is read.
+  if (tk_is_special_file(tk_to_utf8(converter.get_src()))) fatal_console_exit(agent_msg_src_not_a_file);
   if (converter.get_dest().empty()) fatal_console_exit(agent_messages[agent_msg_no_dest]);
   if (converter.get_from_xls()) return;
   if (converter.get_tab_name().empty()) fatal_console_exit(agent_messages[agent_msg_no_tab_name]);
@@ -158,15 +179,14 @@ void check_required(tamarind_convertor& converter, const parsed_options& options
 
 bool is_valid_mode_text(const std::string& text) { return text.size() == 1 && text[0] >= '0' && text[0] <= '3'; }
 
-int port_from_text(const std::string& text) {
-  const long port = pgs_converter_impl::parse_port(tk_utf8_to_unicode(text));
-  return port >= 1 && port <= 65535 ? static_cast<int>(port) : 0;
-}
+int port_from_text(const std::string& text) { return pgs_converter_impl::port_from_text(tk_utf8_to_unicode(text)); }
 
 bool parse_cmd_line(int argc, char** argv) {
   tk_log(2, "parse_cmd_line");
   log_arguments(argc, argv);
   parsed_options options;
+  options.inputs = named_inputs(argc, argv);
+  held_log log(options.inputs);
 
   ansi_cmd_line line(argc, argv, option_table);
   for (; line.has_more(); line.next()) apply_option(line, options);
@@ -174,6 +194,8 @@ bool parse_cmd_line(int argc, char** argv) {
 
   tamarind_convertor& converter = converter_singleton();
   check_required(converter, options);
+  options.inputs.push_back(tk_to_utf8(converter.get_src()));
+  log.settle();
 
   // With a profile the connection settings are the profile's; the options are read, not applied.
   if (!options.profile_loaded) {

@@ -32,6 +32,15 @@ const std::string& ansi_cmd_line::get_value() const {
   return m_value;
 }
 
+void ansi_cmd_line::wipe_value() {
+  char* raw = has_more() ? m_argv[m_position] : nullptr;
+  if (!raw) return;
+  // The value is the argument's tail; its bytes are replaced in place (the length stays, so
+  // the arguments after it do not move).
+  const std::size_t length = std::strlen(raw);
+  std::memset(raw + (length - m_value.size()), 'x', m_value.size());
+}
+
 void ansi_cmd_line::find_option() {
   TK_ASSERT(has_more(), "tk_cmdli", 19);
   const char* raw = m_argv[m_position];

@@ -31,6 +31,9 @@ class ansi_cmd_line {
   int get_id() const;
   /// The text behind the matched option text. Requires has_more().
   const std::string& get_value() const;
+  /// Overwrites the current argument's value in the program's argument memory, so that the
+  /// process list no longer shows it; get_value() keeps it.
+  void wipe_value();
   /// Arguments that matched no option, in command-line order.
   const std::vector<std::string>& get_positionals() const noexcept { return m_positionals; }
 

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "agent/agent_main.h"
 #include "agent/agent_messages.h"
 #include "platform/unicode_text.h"
@@ -27,6 +31,24 @@ bool is_valid_utf8(const std::string& bytes) {
 }
 
 [[noreturn]] void refuse_missing() { throw tab_file_error(agent_messages[agent_msg_tab_file_missing]); }
+
+[[noreturn]] void refuse_special() {
+  throw tab_file_error("Table names file is a FIFO, a socket or a device, not a regular file.");
+}
+
+/// Opens a regular file for reading. Never waits: a FIFO put in the file's place after the test
+/// is opened without blocking and refused.
+std::FILE* open_regular_file(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) refuse_missing();
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  std::FILE* file = regular ? ::fdopen(fd, "rb") : nullptr;
+  if (file) return file;
+  ::close(fd);
+  if (S_ISDIR(st.st_mode) || regular) refuse_missing();
+  refuse_special();
+}
 
 [[noreturn]] void refuse_long_line(int line_number) {
   throw tab_file_error(tk_format("Table names file has a line longer than %d bytes (line %d).",
@@ -56,10 +78,10 @@ bool read_line(std::FILE* file, std::string& line, int line_number) {
 
 std::vector<std::wstring> read_tab_file(const std::string& path) {
   tk_log(1, "process_tab_file(%s)", path);
+  // Tested before opening: opening a device can act on it.
+  if (tk_is_special_file(path)) refuse_special();
   // A folder or anything else that does not open as a file counts as missing.
-  if (!tk_is_file_exist(path, tk_file_readable)) refuse_missing();
-  std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rb"));
-  if (!file) refuse_missing();
+  std::unique_ptr<std::FILE, file_closer> file(open_regular_file(path));
 
   enum class encoding { undecided, utf8, legacy_or_utf8 };
   encoding kind = encoding::undecided;

@@ -18,7 +18,7 @@ class tab_file_error : public std::runtime_error {
 };
 
 /// Reads the names, in file order. Throws tab_file_error for a missing or unreadable file, a
-/// folder, a read error and a line that is too long.
+/// folder, a FIFO, a socket or a device, a read error and a line that is too long.
 std::vector<std::wstring> read_tab_file(const std::string& path);
 
 /// read_tab_file for the option "--tab_file=": a refusal ends the program (fatal_console_exit).

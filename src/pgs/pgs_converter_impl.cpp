@@ -65,6 +65,18 @@ long pgs_converter_impl::parse_port(const std::wstring& text) noexcept {
   return static_cast<long>(negative ? -value : value);
 }
 
+int pgs_converter_impl::port_from_text(const std::wstring& text) noexcept {
+  const std::wstring digits = tk_trim(text);
+  if (digits.empty()) return 0;
+  long value = 0;
+  for (const wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return 0;
+    value = value * 10 + (c - L'0');
+    if (value > max_port) return 0;
+  }
+  return static_cast<int>(value);
+}
+
 bool pgs_converter_impl::load_profile(udb_profile& profile) {
   tk_log(2, "pgs_converter_impl::load_profile");
   const auto read = [&](const wchar_t* key) { return profile.get_value(profile_section, key); };
@@ -73,10 +85,11 @@ bool pgs_converter_impl::load_profile(udb_profile& profile) {
   if (const std::wstring v = read(L"password"); !v.empty()) password = tk_to_utf8(v);
   if (const std::wstring v = read(L"schema"); !v.empty()) schema = v;
   if (const std::wstring v = read(L"port"); !v.empty()) {
-    const long value = parse_port(v);
-    // A port the connection could never use is refused here, as the command line refuses it.
-    if (value < 1 || value > max_port) throw tk_exception("Invalid port number", tk_level_error);
-    port = static_cast<int>(value);
+    // A port the connection could never use is refused here, as the command line refuses it;
+    // "5432x" is no port either.
+    const int value = port_from_text(v);
+    if (value == 0) throw tk_exception("Invalid port number", tk_level_error);
+    port = value;
   }
   return true;
 }

@@ -40,10 +40,13 @@ class pgs_converter_impl {
   void set_schema(const std::wstring& value) { schema = value; }
   pgs_engine& get_engine() noexcept { return engine; }
 
-  /// A port text read as the profile reads it: leading white space, an optional sign, then the
-  /// digits up to the first other character. 0 when no digit comes first or the number is outside
-  /// the range of int.
+  /// A port text read as atoi reads it (the connection page): leading white space, an optional
+  /// sign, then the digits up to the first other character. 0 when no digit comes first or the
+  /// number is outside the range of int.
   static long parse_port(const std::wstring& text) noexcept;
+  /// The port a profile or an option names: ASCII digits only, blanks around them allowed, 1 to
+  /// 65535. 0 for any other text ("5432x", "+12", "0").
+  static int port_from_text(const std::wstring& text) noexcept;
 
  protected:
   int port = 0;

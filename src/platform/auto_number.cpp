@@ -127,10 +127,12 @@ void set_decimal(DECIMAL& out, u128 magnitude, int scale, bool negative)
 
 HRESULT cy_from_parts(const number_parts& parts, CY& out)
 {
+    // The negative range is one unit longer: -922337203685477.5808 is a currency value.
+    const u128 limit = parts.negative ? cy_limit + 1 : cy_limit;
     u128 magnitude = 0;
-    if (!scaled_magnitude(parts, 4, cy_limit, magnitude)) return DISP_E_OVERFLOW;
-    const auto value = static_cast<std::int64_t>(magnitude);
-    out.int64 = parts.negative ? -value : value;
+    if (!scaled_magnitude(parts, 4, limit, magnitude)) return DISP_E_OVERFLOW;
+    out.int64 = parts.negative ? static_cast<std::int64_t>(-static_cast<__int128>(magnitude))
+                               : static_cast<std::int64_t>(magnitude);
     return S_OK;
 }
 

@@ -35,6 +35,10 @@ void tk_converter::set_silent(bool value) { silent.store(value); }
 void tk_converter::set_logfile(const std::string& file_name) {
   tk_log(1, "tk_convertor::set_logfile(%s)", file_name);
   if (!file_name.empty()) {
+    // Checked before anything opens the name: a FIFO would block the run, a device would take
+    // the trace (or never end it).
+    if (tk_is_special_file(file_name))
+      throw tk_exception("Logfile name specifies a FIFO, a socket or a device, not a regular file.", tk_level_error);
     if (tk_is_file_exist(file_name, tk_file_readable) && !tk_is_file_exist(file_name, tk_file_writable))
       throw tk_exception("Logfile name specifies an existing read-only file.", tk_level_error);
     const std::string dir = tk_file_name(file_name).get_path();

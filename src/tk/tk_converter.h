@@ -18,7 +18,8 @@ class tk_converter : public tk_thread_functor {
   void set_finished(bool value) noexcept { finished.store(value); }
 
   /// Checks the log file and, when a logger exists, switches the log to it.
-  /// Throws tk_exception level 1 for a read-only file or a missing folder,
+  /// Throws tk_exception level 1 for a FIFO, a socket or a device, a read-only
+  /// file or a missing folder,
   /// and tk_exception_ex level 1 for any other name no line could reach; a
   /// refused name is not stored. An empty name is stored and changes nothing.
   void set_logfile(const std::string& file_name);

@@ -18,15 +18,21 @@ std::wstring widen(std::string_view text) {
   return std::wstring(decoded.begin(), decoded.end());
 }
 
-std::string_view normalize(std::string_view format, std::string& storage) {
-  // Quick exit for the common case: nothing Windows-specific can occur.
-  if (format.find_first_of("ISCw") == std::string_view::npos) return format;
+std::string_view normalize(std::string_view format, std::string& storage, const bool* text_args,
+                           std::size_t arg_count) {
+  // Quick exit for the common case: nothing to rewrite can occur.
+  if (format.find_first_of(text_args ? "ISCwc" : "ISCw") == std::string_view::npos) return format;
 
   bool changed = false;
   std::string out;
   out.reserve(format.size());
   std::size_t i = 0;
+  std::size_t arg = 0;  // the argument the next conversion takes
   const std::size_t n = format.size();
+  const auto take_star = [&] {
+    if (format[i] == '*') ++arg;
+    out.push_back(format[i++]);
+  };
   while (i < n) {
     const char c = format[i];
     out.push_back(c);
@@ -37,12 +43,12 @@ std::string_view normalize(std::string_view format, std::string& storage) {
       ++i;
       continue;
     }
-    // flags, width and precision pass unchanged
+    // flags, width and precision pass unchanged; a '*' takes an argument of its own
     while (i < n && std::strchr("-+ #0", format[i])) out.push_back(format[i++]);
-    while (i < n && (format[i] == '*' || (format[i] >= '0' && format[i] <= '9'))) out.push_back(format[i++]);
+    while (i < n && (format[i] == '*' || (format[i] >= '0' && format[i] <= '9'))) take_star();
     if (i < n && format[i] == '.') {
       out.push_back(format[i++]);
-      while (i < n && (format[i] == '*' || (format[i] >= '0' && format[i] <= '9'))) out.push_back(format[i++]);
+      while (i < n && (format[i] == '*' || (format[i] >= '0' && format[i] <= '9'))) take_star();
     }
     // length modifiers: the Windows ones are rewritten
     while (i < n) {
@@ -66,11 +72,19 @@ std::string_view normalize(std::string_view format, std::string& storage) {
         break;
       }
     }
-    if (i < n && (format[i] == 'S' || format[i] == 'C')) {
-      out.push_back(static_cast<char>(format[i] + ('a' - 'A')));
-      ++i;
+    if (i >= n) break;
+    char conversion = format[i++];
+    if (conversion == 'S' || conversion == 'C') {
+      conversion = static_cast<char>(conversion + ('a' - 'A'));
       changed = true;
     }
+    // A character given as text (a wide character is passed on as UTF-8) prints as that text.
+    if (conversion == 'c' && text_args && arg < arg_count && text_args[arg]) {
+      conversion = 's';
+      changed = true;
+    }
+    out.push_back(conversion);
+    ++arg;
   }
   if (!changed) return format;
   storage = std::move(out);

@@ -24,8 +24,12 @@ std::string narrow(std::wstring_view text);  // UTF-8 of wide text
 std::wstring widen(std::string_view text);   // wide text of UTF-8 (invalid bytes: U+FFFD)
 
 /// Rewrites Windows-only conversion forms (%S, %C, %I64, %I32) into their
-/// libfmt equivalents; returns the format unchanged (no copy) when none occurs.
-std::string_view normalize(std::string_view format, std::string& storage);
+/// libfmt equivalents, and %c into %s where its argument is text (a wide
+/// character arrives as its UTF-8 text); returns the format unchanged (no
+/// copy) when nothing changes. `text_args[i]` tells whether argument i is text;
+/// null when none is.
+std::string_view normalize(std::string_view format, std::string& storage, const bool* text_args = nullptr,
+                           std::size_t arg_count = 0);
 
 std::string format_error_text(std::string_view format, const char* what);
 
@@ -49,10 +53,21 @@ decltype(auto) pass(const T& value) {
   }
 }
 
+// Arguments that reach libfmt as text: a %c naming one of them is read as %s.
+template <class T>
+constexpr bool is_text_arg() {
+  using U = std::remove_cv_t<std::decay_t<T>>;
+  return std::is_same_v<U, wchar_t> || std::is_same_v<U, std::wstring> || std::is_same_v<U, std::wstring_view> ||
+         std::is_same_v<U, std::string> || std::is_same_v<U, std::string_view> || std::is_same_v<U, const char*> ||
+         std::is_same_v<U, char*> || std::is_same_v<U, const wchar_t*> || std::is_same_v<U, wchar_t*>;
+}
+
 template <class... Args>
 std::string vformat(std::string_view format, const Args&... args) {
   std::string storage;
-  const std::string_view fmt_text = normalize(format, storage);
+  constexpr bool any_text = (is_text_arg<Args>() || ...);
+  static constexpr bool text_args[] = {is_text_arg<Args>()..., false};
+  const std::string_view fmt_text = normalize(format, storage, any_text ? text_args : nullptr, sizeof...(Args));
   try {
     return fmt::sprintf(fmt_text, pass(args)...);
   } catch (const fmt::format_error& e) {

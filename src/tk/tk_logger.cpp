@@ -1,10 +1,44 @@
 #include "tk/tk_logger.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+/// Opens the log for writing; -1 with errno set when it cannot be opened or is no regular file.
+/// O_NONBLOCK: a FIFO put in the log's place must fail here, not wait for a reader.
+int open_log_file(const std::string& name, int flags) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0666);
+  if (fd < 0) return -1;
+  struct stat st {};
+  const bool stated = ::fstat(fd, &st) == 0;
+  if (!stated || !S_ISREG(st.st_mode)) {
+    const int error = stated ? EINVAL : errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+/// Writes every byte or sets errno (a full disk, a file size limit).
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
 
 std::tm local_now() {
   const std::time_t now = std::time(nullptr);
@@ -54,12 +88,52 @@ void tk_logger::set_clock(clock_function clock) {
 }
 
 void tk_logger::truncate_once() noexcept {
-  if (!m_enabled.load() || m_truncated.load()) return;
+  if (!m_enabled.load() || m_truncated.load() || m_held.load()) return;
   std::lock_guard lock(m_mutex);
-  if (m_truncated.load()) return;
-  // An open failure still counts: the file is emptied at most once per process.
-  if (std::FILE* file = std::fopen(m_file_name.c_str(), "wb")) std::fclose(file);
+  truncate_locked();
+}
+
+void tk_logger::truncate_locked() noexcept {
+  if (!m_enabled.load() || m_truncated.load() || m_held.load()) return;
+  // An open failure still counts: the file is emptied at most once per process. Only a regular
+  // file is emptied (no O_TRUNC, which would act on whatever the name reaches).
+  const int fd = open_log_file(m_file_name, 0);
+  if (fd < 0 || ::ftruncate(fd, 0) != 0) {
+    int expected = 0;
+    m_write_error.compare_exchange_strong(expected, errno);
+  }
+  if (fd >= 0) ::close(fd);
   m_truncated.store(true);
+}
+
+void tk_logger::append_locked(std::string_view bytes) noexcept {
+  if (m_write_error.load() != 0) return;  // the log is cut at its first failure
+  const int fd = open_log_file(m_file_name, O_APPEND);
+  bool written = fd >= 0 && write_all(fd, bytes);
+  int error = written ? 0 : errno;
+  if (fd >= 0 && ::close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) m_write_error.store(error != 0 ? error : EIO);
+}
+
+void tk_logger::hold() noexcept { m_held.store(true); }
+
+void tk_logger::release() noexcept {
+  std::lock_guard lock(m_mutex);
+  if (!m_held.load()) return;
+  m_held.store(false);
+  truncate_locked();
+  if (m_enabled.load() && !m_held_lines.empty()) append_locked(m_held_lines);
+  m_held_lines.clear();
+}
+
+void tk_logger::discard() noexcept {
+  std::lock_guard lock(m_mutex);
+  m_enabled.store(false);
+  m_held.store(false);
+  m_held_lines.clear();
 }
 
 bool tk_logger::accepts(int level) noexcept {
@@ -82,10 +156,10 @@ void tk_logger::write_line(std::string_view text) noexcept {
     }
     line += text;
     if (m_append_crlf.load()) line += "\r\n";
-    std::FILE* file = std::fopen(m_file_name.c_str(), "ab");
-    if (!file) return;  // logging never reports a failure
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
+    if (m_held.load())
+      m_held_lines += line;
+    else
+      append_locked(line);  // a failure is kept, never reported here
   } catch (...) {
     // out of memory or a failing clock: the line is lost
   }

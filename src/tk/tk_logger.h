@@ -3,6 +3,9 @@
 // none every log call returns after one pointer test. Each line is appended
 // with its own open-write-close, so the log survives a crash up to the last
 // line. Lines are written whole (one lock), also from several threads.
+// A line that cannot be written is never reported by the log call: the first
+// failure is kept (write_error) and ends the writing, so the log is cut at
+// one place and its owner reports the failure once.
 //
 //   tk_log(2, "xls_reader::open_xls(%s)", path);   // narrow or wide args
 //   tk_wlog(3, L"Cannot open %s", name);
@@ -45,8 +48,22 @@ class tk_logger : public tk_singleton<tk_logger> {
   bool append_crlf() const noexcept { return m_append_crlf.load(); }
   bool is_truncated() const noexcept { return m_truncated.load(); }
 
-  /// Empties the file once per process, when enabled (a failed open counts).
+  /// Empties the file once per process, when enabled and not held (a failed
+  /// open counts, and is kept as the write error).
   void truncate_once() noexcept;
+
+  /// From now on lines are kept in memory and the file is left untouched (not
+  /// even emptied) until release or discard: the owner may still refuse it.
+  void hold() noexcept;
+  /// Ends holding: empties the file (once, when enabled) and writes the kept lines.
+  void release() noexcept;
+  /// Ends holding and disables the log: the kept lines are dropped, the file is never touched.
+  void discard() noexcept;
+  bool is_held() const noexcept { return m_held.load(); }
+
+  /// errno of the first failure to empty or write the file (0 when none). After it no
+  /// further line is written.
+  int write_error() const noexcept { return m_write_error.load(); }
 
   /// Steps before formatting: enabled test, one-time truncation, threshold.
   bool accepts(int level) noexcept;
@@ -68,7 +85,13 @@ class tk_logger : public tk_singleton<tk_logger> {
   std::atomic<bool> m_enabled;
   std::atomic<bool> m_truncated{false};
   std::atomic<bool> m_time_prefix;
+  std::atomic<bool> m_held{false};
+  std::atomic<int> m_write_error{0};
+  std::string m_held_lines;  // guarded by m_mutex
   clock_function m_clock;
+
+  void truncate_locked() noexcept;
+  void append_locked(std::string_view bytes) noexcept;
 };
 
 namespace tk_log_detail {

@@ -35,6 +35,18 @@ bool tk_is_file_exist(const wchar_t* path, int mode) {
 
 bool tk_is_file_exist(const std::wstring& path, int mode) { return tk_is_file_exist(tk_to_utf8(path), mode); }
 
+bool tk_is_special_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+bool tk_is_same_file(const std::string& first, const std::string& second) {
+  struct stat a {};
+  struct stat b {};
+  return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
 bool tk_is_path_exist(const std::string& dir) {
   tk_log(1, "tk_is_path_exist(%s)", dir);
   // The answer chdir would give (a folder we may search), without moving the

@@ -16,6 +16,14 @@ bool tk_is_file_exist(const std::string& path, int mode);
 bool tk_is_file_exist(const wchar_t* path, int mode);
 bool tk_is_file_exist(const std::wstring& path, int mode);
 
+/// True when `path` names something that is neither a regular file nor a folder: a FIFO, a
+/// socket or a device, which may block or never end when read or written. Nothing is opened.
+bool tk_is_special_file(const std::string& path);
+
+/// True when both paths reach the same existing file (same device and inode), also through
+/// symbolic and hard links. A path that names nothing is the same as no other.
+bool tk_is_same_file(const std::string& first, const std::string& second);
+
 /// True when `dir` is a folder the program could change into. The current
 /// folder of the process is not touched, so a worker thread may call it.
 bool tk_is_path_exist(const std::string& dir);

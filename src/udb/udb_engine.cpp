@@ -16,7 +16,10 @@ void udb_engine::delete_db(const std::wstring& name)
 
 bool udb_engine::is_db_exist(const std::wstring& name)
 {
-    return tk_is_file_exist(name, tk_file_readable);
+    // A database file is a regular file: a FIFO or a device "opens" too, and reading it could
+    // block or never end.
+    const std::string path = tk_to_utf8(name);
+    return !tk_is_special_file(path) && tk_is_file_exist(path, tk_file_readable);
 }
 
 void udb_engine::set_param(int value)

@@ -200,8 +200,9 @@ bool udb_profile::load(const std::wstring& path) {
   tk_wlog(2, L"udb_profile::load(%s)", path);
   const std::string file_name = tk_to_utf8(path);
   struct stat st {};
-  if (!valid_path(path) || !tk_is_file_exist(file_name, tk_file_readable) || ::stat(file_name.c_str(), &st) != 0 ||
-      !S_ISREG(st.st_mode))
+  // A regular file first: opening a device to test it can act on it.
+  if (!valid_path(path) || ::stat(file_name.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !tk_is_file_exist(file_name, tk_file_readable))
     throw tk_exception("Profile does not exist. Please verify the correct path/name was given.", tk_level_error);
 
   std::unique_ptr<std::FILE, file_closer> file(std::fopen(file_name.c_str(), "rb"));

@@ -1,14 +1,20 @@
 // agent_main in process: what each kind of command line prints, where, and the status it ends with.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "agent/agent_main.h"
 #include "agent_test_support.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 using agent_test::run_agent;
 
@@ -85,9 +91,10 @@ TEST(AgentMainChecks, TableListFileRefusals) {
     EXPECT_EQ(r.status, refused);
     EXPECT_EQ(r.err, missing);
   }
+  // A device is no table-list file: refused before it is read.
   const auto r = run_agent(with_dead_server({"--src=" + fixture_xls(), "--dest=x", "--tab_file=/dev/zero"}));
   EXPECT_EQ(r.status, refused);
-  EXPECT_EQ(r.err, "Table names file has a line longer than 254 bytes (line 1).\n");
+  EXPECT_EQ(r.err, "Table names file is a FIFO, a socket or a device, not a regular file.\n");
 }
 
 TEST(AgentMainSource, SourcesThatAreNoWorkbookAreRefusedBeforeConnecting) {
@@ -250,6 +257,47 @@ TEST(AgentMainProfile, ProfileSelectionWinsOverTheTableList) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Worksheet Nope not found\n");
   EXPECT_EQ(r.out, "Error:\nNone of the selected worksheets exists in the workbook.\n");
+}
+
+TEST(AgentMainInputs, LogNeverReplacesAnInputSpecialFilesPortsAndThePassword) {
+  agent_test::scratch_dir dir;
+  const std::string bytes = file_text(agent_test::sample_workbook());
+  const std::string book = dir.write("book.xlsx", bytes), list = dir.write("list.txt", "Orders\n");
+  const std::string hard = dir.path() / "hard.log", symbolic = dir.path() / "symbolic.log", fifo = dir.path() / "fifo";
+  fs::create_hard_link(book, hard);
+  fs::create_symlink(book, symbolic);
+  const std::string self =
+      dir.write("self.tmd", "[Generic settings]\nsrc=" + book + "\nlogfile=" + dir.path().string() + "/self.tmd\n");
+  const std::string profile_text = file_text(self);
+  // A log that is an input, by any name and in any order of the options, also when a later
+  // option is refused first: refused before a byte of it is written.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--src=" + book, "--dest=x", "--logfile=" + hard},
+           {"--logfile=" + symbolic, "--src=" + book, "--dest=x"},
+           {"--src=" + book, "--dest=x", "--tab_file=" + list, "--logfile=" + list},
+           {"--profile=" + self, "--dest=x"},
+           {"--logfile=" + book, "--mode=9", "--src=" + book}}) {
+    EXPECT_EQ(run_agent(with_dead_server(args)).status, refused) << args[0];
+    EXPECT_TRUE(file_text(book) == bytes && file_text(list) == "Orders\n" && file_text(self) == profile_text);
+  }
+  EXPECT_EQ(run_agent({"--src=" + book, "--dest=x", "--logfile=" + symbolic}).out,
+            "Error:\nLogfile name specifies a file the conversion reads: " + book + "\n");
+  // A FIFO without a writer or a device is refused at once as source, table list, log or profile.
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& special : {fifo, std::string("/dev/null")})
+    for (const char* option : {"--src=", "--tab_file=", "--logfile=", "--profile="})
+      EXPECT_EQ(run_agent(with_dead_server({"--src=" + book, "--dest=x", option + special})).status, refused) << option;
+  EXPECT_EQ(run_agent({"--src=" + fifo, "--dest=x"}).err,
+            "Source file is a FIFO, a socket or a device, not a regular file.\n");
+  EXPECT_EQ(run_agent({"--src=" + book, "--dest=x", "--pgport=54421abc"}).err, "Invalid port number\n");
+
+  // The password leaves the argument memory as soon as it is read; the other arguments stay.
+  std::vector<std::string> args{"corvel", "--pswd=Secr3t pw", "--host=127.0.0.1"};
+  std::vector<char*> argv{args[0].data(), args[1].data(), args[2].data(), nullptr};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(agent_main(3, argv.data()), refused);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string(argv[1]) + argv[2], "--pswd=xxxxxxxxx--host=127.0.0.1");
 }
 
 }  // namespace

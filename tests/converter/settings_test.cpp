@@ -288,7 +288,12 @@ TEST(pgs_converter_impl_test, the_connection_section) {
   udb_profile p;
   p.set_value(L"pgs settings", L"host", L"srv");
   p.set_value(L"pgs settings", L"password", L"\u00e4\u20ac");
-  p.set_value(L"pgs settings", L"port", L"5433x");
+  // A port key is digits alone: "5433x" names no port (blanks around the digits are kept from a
+  // hand-written "port = 5433").
+  udb_profile bad_port;
+  bad_port.set_value(L"pgs settings", L"port", L"5433x");
+  EXPECT_THROW(settings.load_profile(bad_port), tk_exception);
+  p.set_value(L"pgs settings", L"port", L" 5433");
   settings.set_connection_params("old", "keep", "x", 1);
   ASSERT_TRUE(settings.load_profile(p));
   EXPECT_EQ(settings.get_host(), "srv");

@@ -1,6 +1,12 @@
 // Whole conversions into a real server: what lands, what is printed, and the status.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -222,6 +228,23 @@ TEST_F(E2eConversion, MaintenanceDatabaseIsNeverDropped) {
   // Still there, and nothing converted into it.
   e2e::database_guard probe{"e2e_probe"};
   EXPECT_FALSE(probe.exists());
+}
+
+TEST_F(E2eConversion, LogThatCannotBeWrittenFailsTheRun) {
+  // A file size limit, inherited by corvel with its signal ignored, makes the log's writes fail
+  // part-way (EFBIG) while the small tables still load.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const rlimit small{100, saved.rlim_max};
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const e2e::run_result r = convert(book, {"--extr_fn", "--logfile=" + dir.file("run.log")});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(r.err, "Cannot write the log file " + dir.file("run.log") + ": " + std::strerror(EFBIG) + "\n");
+  EXPECT_EQ(db.rows("SELECT count(*) FROM sheet1"), strings{"3"});
+  EXPECT_EQ(std::filesystem::file_size(dir.file("run.log")), 100u);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include <pqxx/pqxx>
+
 namespace tamarind_test {
 
 bool server_configured() {
@@ -20,6 +22,18 @@ std::string server_connection_string(const std::string& dbname) {
 std::string unique_database_name(const std::string& prefix) {
   static std::atomic<int> counter{0};
   return prefix + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+}
+
+bool server_checks_passwords() {
+  static const bool checks = [] {
+    try {
+      pqxx::connection probe(server_connection_string() + " password='tmd-wrong-" + std::to_string(::getpid()) + "'");
+      return false;
+    } catch (const pqxx::broken_connection&) {
+      return true;
+    }
+  }();
+  return checks;
 }
 
 }  // namespace tamarind_test

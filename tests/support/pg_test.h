@@ -18,6 +18,14 @@ std::string server_connection_string(const std::string& dbname = "postgres");
 /// A database name unique to this process and call, for tests that create databases.
 std::string unique_database_name(const std::string& prefix);
 
+/// False when the configured server lets the tests' user in with a wrong password (pg_hba.conf
+/// "trust", or "peer" for this user): a refused password cannot be tested there. Asked once.
+bool server_checks_passwords();
+
+/// Why a test skips its password refusals.
+inline constexpr char trusting_server_reason[] =
+    "the server accepts logins without checking the password (pg_hba.conf trust): password refusals not tested";
+
 }  // namespace tamarind_test
 
 #define TAMARIND_REQUIRE_SERVER()                                           \

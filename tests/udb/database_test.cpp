@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/auto_number.h"
 #include "tk/tk_exception.h"
+#include "tk/tk_format.h"
 #include "tk/tk_string.h"
 #include "udb_fakes.h"
 
@@ -138,4 +140,21 @@ TEST_F(udb_engine_files, is_db_exist_wants_a_readable_regular_file)
     EXPECT_TRUE(engine.is_db_exist(wide(file)));
     EXPECT_FALSE(engine.is_db_exist(wide(dir)));
     EXPECT_FALSE(engine.is_db_exist(wide(dir / "missing.xlsx")));
+}
+
+TEST_F(udb_engine_files, regression_special_files_wide_characters_and_the_smallest_currency)
+{
+    // A FIFO without a writer and a device "open" for reading, but are no database file.
+    file_engine engine;
+    ASSERT_EQ(::mkfifo((dir / "book.xls").c_str(), 0600), 0);
+    EXPECT_FALSE(engine.is_db_exist(wide(dir / "book.xls")));
+    EXPECT_FALSE(engine.is_db_exist(L"/dev/null"));
+    // %c with a wide character (or a one-character text) prints it, width and '*' included.
+    EXPECT_EQ(tk_format("%c|%C|%-3c|%c", L'\u00e4', L'\u20ac', L'x', 'n'), "\u00e4|\u20ac|x  |n");
+    EXPECT_EQ(tk_format("%*d%c '%c'", 3, 7, L'\u0436', std::wstring(1, L'\u00df')), "  7\u0436 '\u00df'");
+    // The currency range is one unit longer below zero.
+    CY cy{};
+    ASSERT_EQ(platform::cy_from_text("-922337203685477.5808", cy), S_OK);
+    EXPECT_EQ(platform::cy_to_text(cy), "-922337203685477.5808");
+    EXPECT_EQ(platform::cy_from_text("-922337203685477.5809", cy), DISP_E_OVERFLOW);
 }
