@@ -205,7 +205,14 @@ std::string wb_resolve_part(const std::string& base_part, const std::string& tar
   return out;
 }
 
-wb_xlsx_package::wb_xlsx_package(const std::string& path) : archive_(path) {
+wb_xlsx_package::wb_xlsx_package(const std::string& path) : archive_(path) { read_package(); }
+
+wb_xlsx_package::wb_xlsx_package(const std::string& name, std::string_view bytes) : archive_(name, bytes) {
+  read_package();
+}
+
+void wb_xlsx_package::read_package() {
+  const std::string& path = archive_.path();
   std::string workbook_part;
   for (const auto& [id, rel] : read_rels(archive_, "")) {
     if (ends_with(rel.type, "/officeDocument")) workbook_part = wb_resolve_part("", rel.target);
