@@ -172,7 +172,8 @@ void wb_zip_part_stream::inflate_ahead_work() {
   std::exception_ptr failure;
   try {
     for (;;) {
-      std::string chunk(ahead_chunk_bytes, '\0');
+      // No more room than the part has left (and the byte past it that catches an overlong part).
+      std::string chunk(static_cast<std::size_t>(std::min<std::uint64_t>(ahead_chunk_bytes, declared_ - read_ + 1)), '\0');
       chunk.resize(inflate(chunk.data(), chunk.size()));
       if (chunk.empty()) break;
       std::unique_lock lock(a.mutex);
