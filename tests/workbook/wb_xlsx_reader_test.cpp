@@ -264,6 +264,17 @@ TEST_F(XlsxReader, ElementsCountByTheirNamespace) {
     EXPECT_EQ(cells[1].style, wb_number_style::general);  // 164 is only an extension's format
     EXPECT_EQ(cells[2].style, wb_number_style::date);     // xf 2 is 165: the extension's xf is no cell format
   }
+  // A part written in another namespace altogether would read as empty: it is refused.
+  for (const auto parser : {wb_sheet_parser::scanner, wb_sheet_parser::expat}) {
+    auto foreign = wb_test::build_xlsx(wb_test::one_sheet("S", "<row><c><v>1</v></c></row>"));
+    auto& sheet = foreign["xl/worksheets/sheet1.xml"];
+    sheet.replace(sheet.find("spreadsheetml/2006/main"), 23, "spreadsheetml/2006/5/main");
+    wb_test::write_zip(path_, foreign);
+    EXPECT_EQ(error_of([&] { read_all(path_, 0, parser); }), wb_err_unreadable);
+  }
+  p.styles.replace(p.styles.find("spreadsheetml/2006/main"), 23, "spreadsheetml/2006/5/main");
+  wb_test::write_xlsx(path_, p);
+  EXPECT_EQ(error_of([&] { wb_open_workbook(path_); }), wb_err_unreadable);
 }
 
 TEST_F(XlsxReader, InlineStringTakesItsTextFromIsOnce) {

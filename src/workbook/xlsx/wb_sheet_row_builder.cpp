@@ -40,7 +40,12 @@ bool wb_sheet_row_builder::take_row(wb_row_view& out) {
 
 // Elements of other namespaces (extensions) are not the cells' own and are passed over.
 void wb_sheet_row_builder::start(wb_xml_name name, const std::vector<wb_xml_attribute>& attrs) {
-  if (name.ns != wb_xml_ns::spreadsheet && name.ns != wb_xml_ns::none) return;
+  if (name.ns != wb_xml_ns::spreadsheet && name.ns != wb_xml_ns::none) {
+    // A sheet in another namespace would read as an empty one.
+    if (!root_seen_) fail("the document element is in a namespace foreign to a sheet");
+    return;
+  }
+  root_seen_ = true;
   const std::string_view n = name.local;
   if (n == "c") {
     if (!in_row_) return;

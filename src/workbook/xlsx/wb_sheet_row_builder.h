@@ -15,6 +15,8 @@ class wb_sheet_row_builder final : public wb_xml_handler {
   wb_sheet_row_builder(wb_xlsx_package& package, std::string part);
   /// The source this builder suspends after each row.
   void attach(wb_xml_source& source) { source_ = &source; }
+  /// The source starts inside the sheet, past its document element (a piece of a split part).
+  void resume_inside() { root_seen_ = true; }
 
   /// Forgets the cells of the row last taken.
   void clear_row() {
@@ -66,5 +68,5 @@ class wb_sheet_row_builder final : public wb_xml_handler {
   int skip_ = 0;
   bool seen_row_ = false, in_row_ = false, in_cell_ = false, in_value_ = false, in_inline_ = false;
   bool in_inline_text_ = false, seen_inline_ = false;
-  bool first_row_seen_ = false, first_row_numbered_ = false;
+  bool first_row_seen_ = false, first_row_numbered_ = false, root_seen_ = false;
 };

@@ -426,6 +426,7 @@ class split_sheet_stream::scan final : private wb_sheet_bytes, private wb_sheet_
         s_.changed_.wait(lock, [this] { return s_.seed_ready_ || own_->cancelled || s_.stop_; });
         if (!s_.seed_ready_) throw scan_cancelled{};
         scanner_.resume_inside(s_.seed_);
+        builder_.resume_inside();
       } else {
         confirmed_ = true;
       }

@@ -21,9 +21,37 @@ bool parse_u32(std::string_view s, std::uint32_t& v) {
   return r.ec == std::errc() && r.ptr == s.data() + s.size() && !s.empty();
 }
 
-void parse_part(const wb_zip_archive& zip, zip_uint64_t index, std::uint64_t cap, wb_xml_handler& h) {
+// Hands a part's events on once its document element is found in the part's vocabulary: a part
+// in another namespace is not what its relationship says, and reading nothing from it would pass
+// for an empty part.
+class vocabulary_check final : public wb_xml_handler {
+ public:
+  vocabulary_check(wb_xml_handler& inner, wb_xml_ns vocabulary, const wb_zip_part_stream& part, const std::string& path)
+      : inner_(inner), vocabulary_(vocabulary), part_(part), path_(path) {}
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>& a) override {
+    if (!root_seen_) {
+      root_seen_ = true;
+      if (name.ns != vocabulary_ && name.ns != wb_xml_ns::none)
+        throw wb_unreadable(path_, "the document element of part '" + part_.name() + "' is in a namespace foreign to it");
+    }
+    inner_.start(name, a);
+  }
+  void end(wb_xml_name name) override { inner_.end(name); }
+  void text(std::string_view s) override { inner_.text(s); }
+
+ private:
+  wb_xml_handler& inner_;
+  wb_xml_ns vocabulary_;
+  const wb_zip_part_stream& part_;
+  const std::string& path_;
+  bool root_seen_ = false;
+};
+
+void parse_part(const wb_zip_archive& zip, zip_uint64_t index, std::uint64_t cap, wb_xml_handler& h,
+                wb_xml_ns vocabulary) {
   wb_zip_part_stream in(zip, index, cap);
-  wb_xml_parser parser(in, h, zip.path());
+  vocabulary_check checked(h, vocabulary, in, zip.path());
+  wb_xml_parser parser(in, checked, zip.path());
   while (parser.run()) {
   }
 }
@@ -64,7 +92,7 @@ relationships read_rels(const wb_zip_archive& zip, const std::string& part) {
                                         : part.substr(0, slash + 1) + "_rels/" + part.substr(slash + 1) + ".rels";
   rels_handler h(zip.path());
   if (auto i = zip.find(out.part)) {
-    parse_part(zip, *i, wb_max_small_part_bytes, h);
+    parse_part(zip, *i, wb_max_small_part_bytes, h, wb_xml_ns::package_relationships);
     out.found = true;
   }
   out.by_id = std::move(h.by_id);
@@ -254,7 +282,8 @@ void wb_xlsx_package::read_package() {
     // Without the package's relationships the content types name the workbook part, and failing
     // them the place every writer puts it.
     content_types_handler ch;
-    if (const auto types = archive_.find("[Content_Types].xml")) parse_part(archive_, *types, wb_max_small_part_bytes, ch);
+    if (const auto types = archive_.find("[Content_Types].xml"))
+      parse_part(archive_, *types, wb_max_small_part_bytes, ch, wb_xml_ns::content_types);
     workbook_part = ch.workbook_part;
     if (workbook_part.empty() && archive_.find("xl/workbook.xml")) workbook_part = "xl/workbook.xml";
   }
@@ -271,7 +300,7 @@ void wb_xlsx_package::read_workbook(const std::string& part) {
   const auto index = archive_.find(part);
   if (!index) throw wb_unreadable(path(), "the workbook part '" + part + "' is missing");
   workbook_handler wh(path());
-  parse_part(archive_, *index, wb_max_small_part_bytes, wh);
+  parse_part(archive_, *index, wb_max_small_part_bytes, wh, main_ns);
   date_system_ = wh.dates;
   const auto rels = read_rels(archive_, part);
   // The workbook's relationships are where its sheets are: without them no sheet can be read, and
@@ -301,7 +330,7 @@ void wb_xlsx_package::read_styles(const std::string& part) {
   const auto index = archive_.find(part);
   if (!index) return;
   styles_handler sh(path());
-  parse_part(archive_, *index, wb_max_small_part_bytes, sh);
+  parse_part(archive_, *index, wb_max_small_part_bytes, sh, main_ns);
   styles_.reserve(sh.xf_formats.size());
   for (std::uint32_t id : sh.xf_formats) {
     const auto f = sh.formats.find(id);
@@ -317,7 +346,7 @@ const wb_shared_strings& wb_xlsx_package::shared_strings() {
     if (!shared_strings_part_.empty()) {
       if (const auto index = archive_.find(shared_strings_part_)) {
         shared_strings_handler h(path(), *table);
-        parse_part(archive_, *index, wb_max_part_bytes, h);
+        parse_part(archive_, *index, wb_max_part_bytes, h, main_ns);
       }
     }
     shared_strings_ = std::move(table);
