@@ -111,6 +111,8 @@ wb_number_style wb_classify_number_format(std::uint32_t format_id, std::string_v
 
 /// Opens an .xlsx file (throws wb_error).
 std::unique_ptr<wb_reader> wb_open_xlsx(const std::string& path);
+/// Opens an .xlsx package held in memory; `name` stands for the path in errors (throws wb_error).
+std::unique_ptr<wb_reader> wb_open_xlsx_bytes(const std::string& name, std::string_view bytes);
 /// Opens a workbook of either kind, told by the file's signature, not its name: a ZIP package is
 /// read as .xlsx, a compound document as .xls (or refused as password-protected); anything else is
 /// refused saying what it is (wb_probe_source).

@@ -132,6 +132,12 @@ TEST_F(ParallelScan, AgreesOnPlainAndPrettyPrintedSheets) {
   same(sheet(rows(1, 200, [](int r) { return r % 3 ? std::string() : std::string("\r\n\t"); })), "some blanks");
   same("\xEF\xBB\xBF" + sheet(rows(1, 150)), "a byte order mark");
   same(sheet(rows(1, 150, [](int) { return std::string(); }, "x:"), "worksheet", "x:"), "prefixed names");
+  same(sheet(rows(1, 150, [](int r) {
+         return r % 4 ? std::string()
+                      : "<e:row xmlns:e=\"urn:e\" r=\"1\"><e:c><e:v>1</e:v></e:c></e:row><row r=\"" +
+                            std::to_string(r * 1000) + "\" xmlns=\"urn:e\"><c><v>9</v></c></row>";
+       })),
+       "rows of extension namespaces");
   same(sheet(rows(1, 150), "worksheet", "", "<mergeCells count=\"1\"><mergeCell ref=\"A1:B2\"/></mergeCells>"),
        "parts after the rows");
   same(sheet(rows(5, 100) + rows(500, 100) + rows(1048000, 50)), "gaps between rows");

@@ -14,6 +14,8 @@ struct wb_error_list {
 };
 using wb_error_list_ptr = std::shared_ptr<wb_error_list>;
 
+/// UTF-8 to wide text, whole: a U+0000 inside is kept like any other character (the toolkit's
+/// conversion ends at it, as the Windows one does).
 std::wstring wb_widen(std::string_view utf8);
 std::string wb_narrow(std::wstring_view text);
 

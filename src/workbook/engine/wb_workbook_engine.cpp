@@ -118,7 +118,7 @@ ole_variant to_variant(const wb_value& v) {
       if (!platform::date_to_systemtime(v.number, st)) throw wb_error(wb_err_unreadable, "A date is out of range.");
       return ole_variant(st);
     }
-    case wb_value::kind::text: return ole_variant(v.text);
+    case wb_value::kind::text: return ole_variant(wb_widen(v.text));
     case wb_value::kind::null: break;
   }
   ole_variant n;

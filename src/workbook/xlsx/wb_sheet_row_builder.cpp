@@ -38,50 +38,63 @@ bool wb_sheet_row_builder::take_row(wb_row_view& out) {
   return true;
 }
 
-void wb_sheet_row_builder::start(std::string_view name, const std::vector<wb_xml_attribute>& attrs) {
-  if (name == "c") {
+// Elements of other namespaces (extensions) are not the cells' own and are passed over.
+void wb_sheet_row_builder::start(wb_xml_name name, const std::vector<wb_xml_attribute>& attrs) {
+  if (name.ns != wb_xml_ns::spreadsheet && name.ns != wb_xml_ns::none) {
+    // A sheet in another namespace would read as an empty one.
+    if (!root_seen_) fail("the document element is in a namespace foreign to a sheet");
+    return;
+  }
+  root_seen_ = true;
+  const std::string_view n = name.local;
+  if (n == "c") {
     if (!in_row_) return;
     start_cell(attrs);
-  } else if (name == "v") {
+  } else if (n == "v") {
     if (in_cell_) in_value_ = true;
-  } else if (name == "is") {
-    if (in_cell_) in_inline_ = true;
-  } else if (name == "rPh") {
+  } else if (n == "is") {
+    if (in_cell_) in_inline_ = seen_inline_ = true;
+  } else if (n == "rPh") {
     ++skip_;
-  } else if (name == "t") {
-    if (in_inline_ && skip_ == 0) in_value_ = true;
-  } else if (name == "row") {
+  } else if (n == "t") {
+    if (in_inline_ && skip_ == 0) in_inline_text_ = true;
+  } else if (n == "row") {
     start_row(attrs);
   }
 }
 
-void wb_sheet_row_builder::end(std::string_view name) {
-  if (name == "v" || name == "t") {
+void wb_sheet_row_builder::end(wb_xml_name name) {
+  if (name.ns != wb_xml_ns::spreadsheet && name.ns != wb_xml_ns::none) return;
+  const std::string_view n = name.local;
+  if (n == "v") {
     in_value_ = false;
-  } else if (name == "is") {
+  } else if (n == "t") {
+    in_inline_text_ = false;
+  } else if (n == "is") {
     in_inline_ = false;
-  } else if (name == "rPh") {
+  } else if (n == "rPh") {
     --skip_;
-  } else if (name == "c") {
+  } else if (n == "c") {
     if (in_cell_) end_cell();
-  } else if (name == "row") {
+  } else if (n == "row") {
     in_row_ = false;
     source_->suspend();
   }
 }
 
 void wb_sheet_row_builder::text(std::string_view s) {
-  if (!in_value_) return;
-  if (value_.size() + s.size() > 8ull * wb_max_text_chars)
+  std::string* into = in_inline_text_ ? &inline_text_ : in_value_ ? &value_ : nullptr;
+  if (!into) return;
+  if (into->size() + s.size() > 8ull * wb_max_text_chars)
     fail("a cell exceeds " + std::to_string(wb_max_text_chars) + " characters");
-  value_.append(s);
+  into->append(s);
 }
 
 void wb_sheet_row_builder::start_row(const std::vector<wb_xml_attribute>& attrs) {
   std::uint32_t r = 0;
   bool has_r = false;
   for (const auto& a : attrs)
-    if (a.name == "r") {
+    if (a.ns == wb_xml_ns::none && a.name == "r") {
       if (!parse_u32(a.value, r) || r == 0) fail("bad row number '" + std::string(a.value) + "'");
       has_r = true;
     }
@@ -104,11 +117,14 @@ void wb_sheet_row_builder::start_cell(const std::vector<wb_xml_attribute>& attrs
   if (++cells_in_row_ > wb_max_cells_per_row)
     fail("more than " + std::to_string(wb_max_cells_per_row) + " cells in row " + std::to_string(row_ + 1));
   in_cell_ = true;
+  seen_inline_ = false;
   value_.clear();
+  inline_text_.clear();
   type_ = cell_type::number;
   xf_ = 0;
   std::uint32_t col = next_col_;
   for (const auto& a : attrs) {
+    if (a.ns != wb_xml_ns::none) continue;
     if (a.name == "r") {
       col = column_of(a.value);
     } else if (a.name == "t") {
@@ -122,7 +138,8 @@ void wb_sheet_row_builder::start_cell(const std::vector<wb_xml_attribute>& attrs
       else if (t == "d") type_ = cell_type::date;
       else fail("unknown cell type '" + std::string(t) + "'");
     } else if (a.name == "s") {
-      if (!parse_u32(a.value, xf_)) fail("bad cell style '" + std::string(a.value) + "'");
+      // An empty style is the default one, as no style at all.
+      if (!a.value.empty() && !parse_u32(a.value, xf_)) fail("bad cell style '" + std::string(a.value) + "'");
     }
   }
   if (col >= wb_max_columns) fail("a cell of row " + std::to_string(row_ + 1) + " is past the last column");
@@ -158,13 +175,14 @@ void wb_sheet_row_builder::add_text_cell(std::string_view raw, bool decode) {
 
 void wb_sheet_row_builder::end_cell() {
   in_cell_ = false;
-  in_value_ = in_inline_ = false;
+  in_value_ = in_inline_ = in_inline_text_ = false;
   wb_cell c;
   c.row = row_;
   c.col = col_;
   switch (type_) {
     case cell_type::inline_text:
-      add_text_cell(value_, true);
+      // The text is the <is>; a <v> beside it is not part of it (one without <is> stands in).
+      add_text_cell(seen_inline_ ? inline_text_ : value_, true);
       return;
     case cell_type::formula_text:
       add_text_cell(value_, true);

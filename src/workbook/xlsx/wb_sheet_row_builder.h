@@ -15,6 +15,8 @@ class wb_sheet_row_builder final : public wb_xml_handler {
   wb_sheet_row_builder(wb_xlsx_package& package, std::string part);
   /// The source this builder suspends after each row.
   void attach(wb_xml_source& source) { source_ = &source; }
+  /// The source starts inside the sheet, past its document element (a piece of a split part).
+  void resume_inside() { root_seen_ = true; }
 
   /// Forgets the cells of the row last taken.
   void clear_row() {
@@ -26,7 +28,7 @@ class wb_sheet_row_builder final : public wb_xml_handler {
   bool take_row(wb_row_view& out);
 
   /// Between two rows: no row, cell, value or phonetic run open.
-  bool at_rest() const { return !in_row_ && !in_cell_ && !in_value_ && !in_inline_ && skip_ == 0; }
+  bool at_rest() const { return !in_row_ && !in_cell_ && !in_value_ && !in_inline_ && !in_inline_text_ && skip_ == 0; }
   bool seen_row() const { return seen_row_; }
   /// 0-based number of the last row started.
   std::uint32_t last_row() const { return row_; }
@@ -35,8 +37,8 @@ class wb_sheet_row_builder final : public wb_xml_handler {
   bool first_row_numbered() const { return first_row_numbered_; }
   std::uint32_t first_row() const { return first_row_; }
 
-  void start(std::string_view name, const std::vector<wb_xml_attribute>& attrs) override;
-  void end(std::string_view name) override;
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>& attrs) override;
+  void end(wb_xml_name name) override;
   void text(std::string_view s) override;
 
  private:
@@ -58,10 +60,13 @@ class wb_sheet_row_builder final : public wb_xml_handler {
   wb_xml_source* source_ = nullptr;
   std::vector<wb_cell> cells_;
   std::vector<text_span> text_spans_;
-  std::string arena_, value_;
+  std::string arena_;
+  std::string value_;        // the text of the cell's <v>
+  std::string inline_text_;  // the text of the cell's <is>
   std::uint32_t row_ = 0, col_ = 0, next_col_ = 0, xf_ = 0, cells_in_row_ = 0, first_row_ = 0;
   cell_type type_ = cell_type::number;
   int skip_ = 0;
   bool seen_row_ = false, in_row_ = false, in_cell_ = false, in_value_ = false, in_inline_ = false;
-  bool first_row_seen_ = false, first_row_numbered_ = false;
+  bool in_inline_text_ = false, seen_inline_ = false;
+  bool first_row_seen_ = false, first_row_numbered_ = false, root_seen_ = false;
 };

@@ -65,9 +65,39 @@ wb_sheet_scanner::wb_sheet_scanner(wb_sheet_bytes& bytes, std::uint64_t first, c
                                    wb_xml_handler& handler, const std::string& path)
     : input_(bytes), part_(part), handler_(handler), path_(path), base_(first) {}
 
-void wb_sheet_scanner::resume_inside(const std::vector<std::string>& open) {
+void wb_sheet_scanner::resume_inside(const wb_xml_scope& scope) {
   started_ = true;
-  open_ = open;
+  scope_ = scope;
+  default_ns_ = resolve_default();
+}
+
+wb_xml_ns wb_sheet_scanner::resolve_default() const {
+  for (auto b = scope_.bindings.rbegin(); b != scope_.bindings.rend(); ++b)
+    if (b->prefix.empty()) return b->ns;
+  return wb_xml_ns::none;
+}
+
+wb_xml_ns wb_sheet_scanner::resolve(std::string_view prefix) {
+  if (prefix.empty()) return default_ns_;
+  if (prefix == "xml") return wb_xml_ns::other;
+  for (auto b = scope_.bindings.rbegin(); b != scope_.bindings.rend(); ++b)
+    if (b->prefix == prefix) return b->ns;
+  fail("an undeclared namespace prefix '" + std::string(prefix) + "' in part '" + part_ + "'");
+}
+
+void wb_sheet_scanner::bind(std::string_view prefix, std::string_view uri) {
+  if (!prefix.empty() && uri.empty()) fail("a namespace prefix bound to no namespace in part '" + part_ + "'");
+  scope_.bindings.push_back({std::string(prefix), wb_classify_namespace(uri), scope_.open.size()});
+  if (prefix.empty()) default_ns_ = scope_.bindings.back().ns;
+}
+
+void wb_sheet_scanner::unbind() {
+  bool default_changed = false;
+  while (!scope_.bindings.empty() && scope_.bindings.back().depth == scope_.open.size()) {
+    default_changed |= scope_.bindings.back().prefix.empty();
+    scope_.bindings.pop_back();
+  }
+  if (default_changed) default_ns_ = resolve_default();
 }
 
 void wb_sheet_scanner::fail(const std::string& reason) { throw wb_unreadable(path_, reason); }
@@ -263,22 +293,38 @@ void wb_sheet_scanner::element() {
     ++n;
     i = vend + 1;
   }
-  // Namespace declarations are no attributes of the element.
+  if (root_done_) fail("content after the document element in part '" + part_ + "'");
+  if (scope_.open.size() >= wb_max_xml_depth)
+    fail("XML nesting deeper than " + std::to_string(wb_max_xml_depth) + " levels in '" + part_ + "'");
+  // Namespace declarations are no attributes of the element; they hold for it and inside it.
+  bool binds = false;
+  for (std::size_t a = 0; a < names.size(); ++a) {
+    const auto nm = names[a];
+    if (nm == "xmlns") bind({}, views_[a]);
+    else if (nm.substr(0, 6) == "xmlns:") bind(nm.substr(6), views_[a]);
+    else continue;
+    binds = true;
+  }
   for (std::size_t a = 0; a < names.size(); ++a) {
     const auto nm = names[a];
     if (nm == "xmlns" || nm.substr(0, 6) == "xmlns:") continue;
-    attrs_.push_back({local(nm), views_[a]});
+    // An unprefixed attribute is in no namespace, whatever the default one.
+    const auto colon = nm.find(':');
+    if (colon == std::string_view::npos) attrs_.push_back({wb_xml_ns::none, nm, views_[a]});
+    else attrs_.push_back({resolve(nm.substr(0, colon)), nm.substr(colon + 1), views_[a]});
   }
-  if (root_done_) fail("content after the document element in part '" + part_ + "'");
-  if (open_.size() >= wb_max_xml_depth)
-    fail("XML nesting deeper than " + std::to_string(wb_max_xml_depth) + " levels in '" + part_ + "'");
-  const std::string_view name = local(qname);
+  const auto colon = qname.find(':');
+  const wb_xml_name name = colon == std::string_view::npos
+                               ? wb_xml_name{default_ns_, qname}
+                               : wb_xml_name{resolve(qname.substr(0, colon)), qname.substr(colon + 1)};
   handler_.start(name, attrs_);
   if (empty) {
-    if (open_.empty()) root_done_ = true;
+    if (scope_.open.empty()) root_done_ = true;
     handler_.end(name);
+    if (binds) unbind();
   } else {
-    open_.emplace_back(qname);
+    scope_.open.emplace_back(qname);
+    scope_.open_ns.push_back(name.ns);
   }
 }
 
@@ -287,12 +333,15 @@ void wb_sheet_scanner::end_tag() {
   if (close == std::string_view::npos) fail("an unterminated tag in part '" + part_ + "'");
   std::string_view tag(buf_.data() + pos_ + 2, close - pos_ - 2);
   while (!tag.empty() && is_space(tag.back())) tag.remove_suffix(1);
-  if (open_.empty() || tag != open_.back()) fail("mismatched tag in part '" + part_ + "'");
+  if (scope_.open.empty() || tag != scope_.open.back()) fail("mismatched tag in part '" + part_ + "'");
   pos_ = close + 1;
-  const std::string qname = std::move(open_.back());
-  open_.pop_back();
-  if (open_.empty()) root_done_ = true;
-  handler_.end(local(qname));
+  const std::string qname = std::move(scope_.open.back());
+  const wb_xml_name name{scope_.open_ns.back(), local(qname)};
+  scope_.open.pop_back();
+  scope_.open_ns.pop_back();
+  if (scope_.open.empty()) root_done_ = true;
+  handler_.end(name);
+  unbind();
 }
 
 void wb_sheet_scanner::text() {
@@ -311,10 +360,10 @@ void wb_sheet_scanner::text() {
     }
     if (cut - pos_ >= chunk) {
       const std::string_view raw(buf_.data() + pos_, cut - pos_);
-      if (open_.empty() && raw.find_first_not_of(" \t\r\n") != std::string_view::npos)
+      if (scope_.open.empty() && raw.find_first_not_of(" \t\r\n") != std::string_view::npos)
         fail("text outside the document element in part '" + part_ + "'");
       const std::string_view decoded = decode(raw, text_, false);
-      if (!open_.empty()) handler_.text(decoded);
+      if (!scope_.open.empty()) handler_.text(decoded);
       pos_ = cut;
     }
     if (!fill(buf_.size() - pos_ + 1)) {
@@ -324,7 +373,7 @@ void wb_sheet_scanner::text() {
     lt = std::string_view(buf_).find('<', pos_);
   }
   const std::string_view raw(buf_.data() + pos_, lt - pos_);
-  if (open_.empty()) {
+  if (scope_.open.empty()) {
     if (raw.find_first_not_of(" \t\r\n") != std::string_view::npos)
       fail("text outside the document element in part '" + part_ + "'");
     pos_ = lt;
@@ -338,7 +387,7 @@ void wb_sheet_scanner::text() {
 void wb_sheet_scanner::cdata() {
   const std::size_t end = find("]]>", pos_ + 9);
   if (end == std::string_view::npos) fail("an unterminated CDATA section in part '" + part_ + "'");
-  if (open_.empty()) fail("CDATA outside the document element in part '" + part_ + "'");
+  if (scope_.open.empty()) fail("CDATA outside the document element in part '" + part_ + "'");
   const std::string_view raw(buf_.data() + pos_ + 9, end - pos_ - 9);
   check_utf8(raw);
   text_.clear();
@@ -392,6 +441,6 @@ bool wb_sheet_scanner::run() {
       return true;
     }
   }
-  if (!open_.empty() || !root_done_) fail("malformed XML in part '" + part_ + "' (no element found or unclosed)");
+  if (!scope_.open.empty() || !root_done_) fail("malformed XML in part '" + part_ + "' (no element found or unclosed)");
   return false;
 }

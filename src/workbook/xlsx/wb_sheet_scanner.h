@@ -1,8 +1,9 @@
 #pragma once
 // A scanner specialised for worksheet XML, the hot path of reading: elements, attributes, text,
 // the five predefined entities and character references, CDATA, comments and processing
-// instructions, with tags checked to nest. It refuses a DOCTYPE like the expat path, and hands the
-// handler the same events (local names, decoded values, line ends normalised). Documents declared
+// instructions, namespace prefixes bound and resolved, with tags checked to nest. It refuses a
+// DOCTYPE like the expat path, and hands the handler the same events (names by namespace and local
+// name, decoded values, line ends normalised). Documents declared
 // in another encoding than UTF-8 are left to expat (see wb_sheet_scanner_suits).
 #include <cstdint>
 #include <deque>
@@ -26,6 +27,20 @@ class wb_sheet_bytes {
 
 class wb_sheet_scanner;
 
+/// Where a scan stands between two tokens: the elements open and the namespace prefixes in scope.
+struct wb_xml_scope {
+  struct binding {
+    std::string prefix;  // "" binds the default namespace
+    wb_xml_ns ns = wb_xml_ns::none;
+    std::size_t depth = 0;  // the elements open around the element that declares it
+    bool operator==(const binding&) const = default;
+  };
+  std::vector<std::string> open;  // qualified names, outermost first
+  std::vector<wb_xml_ns> open_ns;  // their namespaces
+  std::vector<binding> bindings;  // in the order declared
+  bool operator==(const wb_xml_scope&) const = default;
+};
+
 /// Told when the scan reaches an offset it was asked to stop at (set_stop), between two tokens.
 class wb_sheet_scan_stops {
  public:
@@ -45,8 +60,8 @@ class wb_sheet_scanner final : public wb_xml_source {
   void suspend() override { suspended_ = true; }
   [[noreturn]] void fail(const std::string& reason) override;
 
-  /// Starts as if these elements (qualified names, outermost first) were open, past the prolog.
-  void resume_inside(const std::vector<std::string>& open);
+  /// Starts as if standing in `scope` (elements open, prefixes bound), past the prolog.
+  void resume_inside(const wb_xml_scope& scope);
   /// From now on run() calls `stops` once the scan is at or past `offset` between two tokens.
   void set_stop(wb_sheet_scan_stops* stops, std::uint64_t offset) {
     stops_ = stops;
@@ -55,7 +70,9 @@ class wb_sheet_scanner final : public wb_xml_source {
   /// run() returned false at a stop rather than at the document's end.
   bool stopped() const { return stopped_; }
   /// Qualified names of the elements open, outermost first.
-  const std::vector<std::string>& open_elements() const { return open_; }
+  const std::vector<std::string>& open_elements() const { return scope_.open; }
+  /// The elements open and the prefixes bound.
+  const wb_xml_scope& scope() const { return scope_; }
   /// Lends the scanner `memory` for its buffer, and takes it back after the scan: a thread that
   /// scans many pieces keeps one buffer.
   void lend_buffer(std::string&& memory) {
@@ -80,6 +97,12 @@ class wb_sheet_scanner final : public wb_xml_source {
   // The text of `raw` with references decoded: `raw` itself when it needs no change, else `out`.
   std::string_view decode(std::string_view raw, std::string& out, bool attribute);
   void check_utf8(std::string_view s);
+  // The namespace `prefix` is bound to ("" the default one); fails when it is bound to none.
+  wb_xml_ns resolve(std::string_view prefix);
+  wb_xml_ns resolve_default() const;
+  void bind(std::string_view prefix, std::string_view uri);
+  // Forgets the prefixes bound by the element just closed (at depth open_.size()).
+  void unbind();
 
   std::unique_ptr<wb_sheet_bytes> own_input_;
   wb_sheet_bytes& input_;
@@ -92,7 +115,8 @@ class wb_sheet_scanner final : public wb_xml_source {
   wb_sheet_scan_stops* stops_ = nullptr;
   std::uint64_t next_stop_ = std::numeric_limits<std::uint64_t>::max();
   bool eof_ = false, started_ = false, root_done_ = false, suspended_ = false, stopped_ = false;
-  std::vector<std::string> open_;  // qualified names of the open elements
+  wb_xml_scope scope_;
+  wb_xml_ns default_ns_ = wb_xml_ns::none;  // what the scope binds to "", looked up once per change
   std::vector<wb_xml_attribute> attrs_;
   std::deque<std::string> values_;  // decoded attribute values; a deque keeps views into them valid
   std::vector<std::string_view> names_, views_;

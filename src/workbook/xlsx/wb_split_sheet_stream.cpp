@@ -252,7 +252,7 @@ class split_sheet_stream final : public wb_decoding_ahead_stream {
               std::lock_guard lock(mutex_);
               known = seed_ready_;
               if (known) {
-                const std::string_view q = seed_[1];
+                const std::string_view q = seed_.open[1];
                 prefix = std::string(q.substr(0, q.size() - local_name(q).size()));
               }
             }
@@ -370,7 +370,7 @@ class split_sheet_stream final : public wb_decoding_ahead_stream {
   bool needs_piece_ = false;
   std::atomic<bool> chain_ended_{false};
   std::atomic<bool> stop_{false};
-  std::vector<std::string> seed_;  // the elements open between two rows: worksheet, sheetData
+  wb_xml_scope seed_;  // the scope between two rows: worksheet and sheetData open, their prefixes
   bool seed_ready_ = false;
 
   std::vector<wb_row_batch> spare_;  // batches read out, their memory reused
@@ -426,6 +426,7 @@ class split_sheet_stream::scan final : private wb_sheet_bytes, private wb_sheet_
         s_.changed_.wait(lock, [this] { return s_.seed_ready_ || own_->cancelled || s_.stop_; });
         if (!s_.seed_ready_) throw scan_cancelled{};
         scanner_.resume_inside(s_.seed_);
+        builder_.resume_inside();
       } else {
         confirmed_ = true;
       }
@@ -530,11 +531,12 @@ class split_sheet_stream::scan final : private wb_sheet_bytes, private wb_sheet_
     }
   }
 
-  // The scan stands between two rows of sheetData, exactly as the next piece's scan assumed, and
-  // the next piece's first row is numbered after this scan's last: the next scan then holds.
+  // The scan stands between two rows of sheetData with the same prefixes bound, exactly as the next
+  // piece's scan assumed, and the next piece's first row is numbered after this scan's last: the
+  // next scan then holds.
   bool may_stop(std::unique_lock<std::mutex>& lock) {
     auto next = s_.wait_piece(lock, cur_ + 1, *own_);
-    if (!next->startable || !s_.seed_ready_ || scanner_.open_elements() != s_.seed_ || !builder_.at_rest() ||
+    if (!next->startable || !s_.seed_ready_ || scanner_.scope() != s_.seed_ || !builder_.at_rest() ||
         !builder_.seen_row())
       return false;
     s_.changed_.wait(lock, [&] { return next->first != first_row_state::pending || own_->cancelled || s_.stop_; });
@@ -575,7 +577,7 @@ class split_sheet_stream::scan final : private wb_sheet_bytes, private wb_sheet_
     if (open.size() != 2 || local_name(open[1]) != "sheetData" || !builder_.at_rest()) return false;
     {
       std::lock_guard lock(s_.mutex_);
-      s_.seed_ = open;
+      s_.seed_ = scanner_.scope();
       s_.seed_ready_ = true;
     }
     s_.changed_.notify_all();

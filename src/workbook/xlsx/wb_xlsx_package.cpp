@@ -10,11 +10,7 @@
 
 namespace {
 
-std::string_view attr(const std::vector<wb_xml_attribute>& attrs, std::string_view name) {
-  for (const auto& a : attrs)
-    if (a.name == name) return a.value;
-  return {};
-}
+constexpr auto main_ns = wb_xml_ns::spreadsheet;
 
 bool ends_with(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -25,9 +21,37 @@ bool parse_u32(std::string_view s, std::uint32_t& v) {
   return r.ec == std::errc() && r.ptr == s.data() + s.size() && !s.empty();
 }
 
-void parse_part(const wb_zip_archive& zip, zip_uint64_t index, std::uint64_t cap, wb_xml_handler& h) {
+// Hands a part's events on once its document element is found in the part's vocabulary: a part
+// in another namespace is not what its relationship says, and reading nothing from it would pass
+// for an empty part.
+class vocabulary_check final : public wb_xml_handler {
+ public:
+  vocabulary_check(wb_xml_handler& inner, wb_xml_ns vocabulary, const wb_zip_part_stream& part, const std::string& path)
+      : inner_(inner), vocabulary_(vocabulary), part_(part), path_(path) {}
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>& a) override {
+    if (!root_seen_) {
+      root_seen_ = true;
+      if (name.ns != vocabulary_ && name.ns != wb_xml_ns::none)
+        throw wb_unreadable(path_, "the document element of part '" + part_.name() + "' is in a namespace foreign to it");
+    }
+    inner_.start(name, a);
+  }
+  void end(wb_xml_name name) override { inner_.end(name); }
+  void text(std::string_view s) override { inner_.text(s); }
+
+ private:
+  wb_xml_handler& inner_;
+  wb_xml_ns vocabulary_;
+  const wb_zip_part_stream& part_;
+  const std::string& path_;
+  bool root_seen_ = false;
+};
+
+void parse_part(const wb_zip_archive& zip, zip_uint64_t index, std::uint64_t cap, wb_xml_handler& h,
+                wb_xml_ns vocabulary) {
   wb_zip_part_stream in(zip, index, cap);
-  wb_xml_parser parser(in, h, zip.path());
+  vocabulary_check checked(h, vocabulary, in, zip.path());
+  wb_xml_parser parser(in, checked, zip.path());
   while (parser.run()) {
   }
 }
@@ -37,32 +61,60 @@ struct relationship {
   std::string target;
 };
 
+struct relationships {
+  std::string part;  // the relationships part's name
+  bool found = false;
+  std::map<std::string, relationship> by_id;
+};
+
 class rels_handler : public wb_xml_handler {
  public:
   explicit rels_handler(const std::string& path) : path_(path) {}
   std::map<std::string, relationship> by_id;
-  void start(std::string_view name, const std::vector<wb_xml_attribute>& a) override {
-    if (name != "Relationship") return;
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>& a) override {
+    if (!name.is(wb_xml_ns::package_relationships, "Relationship")) return;
     if (by_id.size() >= wb_max_table_entries) throw wb_unreadable(path_, "too many relationships");
-    if (attr(a, "TargetMode") == "External") return;
-    by_id.emplace(std::string(attr(a, "Id")), relationship{std::string(attr(a, "Type")), std::string(attr(a, "Target"))});
+    if (wb_xml_attr(a, "TargetMode") == "External") return;
+    by_id.emplace(std::string(wb_xml_attr(a, "Id")),
+                  relationship{std::string(wb_xml_attr(a, "Type")), std::string(wb_xml_attr(a, "Target"))});
   }
-  void end(std::string_view) override {}
+  void end(wb_xml_name) override {}
 
  private:
   const std::string& path_;
 };
 
-// The relationships of `part` ("_rels/.rels" for the package); empty when it has none.
-std::map<std::string, relationship> read_rels(const wb_zip_archive& zip, const std::string& part) {
+// The relationships of `part` ("" for the package's own, "_rels/.rels").
+relationships read_rels(const wb_zip_archive& zip, const std::string& part) {
   const auto slash = part.rfind('/');
-  const std::string rels = slash == std::string::npos
-                               ? "_rels/" + part + ".rels"
-                               : part.substr(0, slash + 1) + "_rels/" + part.substr(slash + 1) + ".rels";
+  relationships out;
+  out.part = slash == std::string::npos ? "_rels/" + part + ".rels"
+                                        : part.substr(0, slash + 1) + "_rels/" + part.substr(slash + 1) + ".rels";
   rels_handler h(zip.path());
-  if (auto i = zip.find(rels)) parse_part(zip, *i, wb_max_small_part_bytes, h);
-  return std::move(h.by_id);
+  if (auto i = zip.find(out.part)) {
+    parse_part(zip, *i, wb_max_small_part_bytes, h, wb_xml_ns::package_relationships);
+    out.found = true;
+  }
+  out.by_id = std::move(h.by_id);
+  return out;
 }
+
+// [Content_Types].xml: the part declared as a workbook's main part, for a package that lacks its
+// own relationships.
+class content_types_handler : public wb_xml_handler {
+ public:
+  std::string workbook_part;
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>& a) override {
+    if (!workbook_part.empty() || !name.is(wb_xml_ns::content_types, "Override")) return;
+    const auto type = wb_xml_attr(a, "ContentType");
+    for (std::string_view main : {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml",
+                                  "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml",
+                                  "application/vnd.ms-excel.sheet.macroEnabled.main+xml",
+                                  "application/vnd.ms-excel.template.macroEnabled.main+xml"})
+      if (type == main) workbook_part = wb_resolve_part("", std::string(wb_xml_attr(a, "PartName")));
+  }
+  void end(wb_xml_name) override {}
+};
 
 class workbook_handler : public wb_xml_handler {
  public:
@@ -73,14 +125,15 @@ class workbook_handler : public wb_xml_handler {
   };
   std::vector<entry> sheets;
   wb_date_system dates = wb_date_system::from_1900;
-  void start(std::string_view name, const std::vector<wb_xml_attribute>& a) override {
-    if (name == "sheet") {
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>& a) override {
+    if (name.is(main_ns, "sheet")) {
       if (sheets.size() >= wb_max_sheets) throw wb_unreadable(path_, "too many sheets");
-      const auto state = attr(a, "state");
-      sheets.push_back({std::string(attr(a, "name")), std::string(attr(a, "id")), state == "hidden" || state == "veryHidden"});
-    } else if (name == "workbookPr") {
-      const auto v = attr(a, "date1904");
-      const auto compatible = attr(a, "dateCompatibility");
+      const auto state = wb_xml_attr(a, "state");
+      sheets.push_back({std::string(wb_xml_attr(a, "name")), std::string(wb_xml_attr(a, "id", wb_xml_ns::relationships)),
+                        state == "hidden" || state == "veryHidden"});
+    } else if (name.is(main_ns, "workbookPr")) {
+      const auto v = wb_xml_attr(a, "date1904");
+      const auto compatible = wb_xml_attr(a, "dateCompatibility");
       // Without date compatibility the 1900 system has no 1900-02-29 and counts from 1899-12-30.
       if (v == "1" || v == "true")
         dates = wb_date_system::from_1904;
@@ -90,61 +143,68 @@ class workbook_handler : public wb_xml_handler {
         dates = wb_date_system::from_1900;
     }
   }
-  void end(std::string_view) override {}
+  void end(wb_xml_name) override {}
 
  private:
   const std::string& path_;
 };
 
+// Number formats of <numFmts> and the cell formats of <cellXfs>, each a child of the style sheet.
+// The formats of conditional formats (<dxfs>) and of extensions never type a cell.
 class styles_handler : public wb_xml_handler {
  public:
   explicit styles_handler(const std::string& path) : path_(path) {}
   std::map<std::uint32_t, std::string> formats;
   std::vector<std::uint32_t> xf_formats;
-  void start(std::string_view name, const std::vector<wb_xml_attribute>& a) override {
-    if (name == "cellXfs") {
-      in_cell_xfs_ = true;
-    } else if (name == "numFmt") {
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>& a) override {
+    const int parent = depth_++;
+    if (parent == 1 && name.is(main_ns, "numFmts")) {
+      list_ = list::formats;
+    } else if (parent == 1 && name.is(main_ns, "cellXfs")) {
+      list_ = list::cell_formats;
+    } else if (parent == 2 && list_ == list::formats && name.is(main_ns, "numFmt")) {
       std::uint32_t id;
-      if (!parse_u32(attr(a, "numFmtId"), id)) return;
+      if (!parse_u32(wb_xml_attr(a, "numFmtId"), id)) return;
       if (formats.size() >= wb_max_table_entries) throw wb_unreadable(path_, "too many number formats");
-      formats[id] = std::string(attr(a, "formatCode"));
-    } else if (name == "xf" && in_cell_xfs_) {
+      formats[id] = std::string(wb_xml_attr(a, "formatCode"));
+    } else if (parent == 2 && list_ == list::cell_formats && name.is(main_ns, "xf")) {
       if (xf_formats.size() >= wb_max_table_entries) throw wb_unreadable(path_, "too many cell formats");
       std::uint32_t id = 0;
-      parse_u32(attr(a, "numFmtId"), id);
+      parse_u32(wb_xml_attr(a, "numFmtId"), id);
       xf_formats.push_back(id);
     }
   }
-  void end(std::string_view name) override {
-    if (name == "cellXfs") in_cell_xfs_ = false;
+  void end(wb_xml_name) override {
+    if (--depth_ == 1) list_ = list::none;
   }
 
  private:
+  enum class list { none, formats, cell_formats };
   const std::string& path_;
-  bool in_cell_xfs_ = false;
+  int depth_ = 0;  // elements open; the style sheet is depth 1
+  list list_ = list::none;
 };
 
 // <si>: a plain <t> or the <t> of its <r> runs; phonetic runs (<rPh>) are skipped.
 class shared_strings_handler : public wb_xml_handler {
  public:
   shared_strings_handler(const std::string& path, wb_shared_strings& out) : path_(path), out_(out) {}
-  void start(std::string_view name, const std::vector<wb_xml_attribute>&) override {
-    if (name == "si") {
+  void start(wb_xml_name name, const std::vector<wb_xml_attribute>&) override {
+    if (name.is(main_ns, "si")) {
       raw_.clear();
       in_si_ = true;
-    } else if (name == "rPh") {
+    } else if (name.is(main_ns, "rPh")) {
       ++skip_;
-    } else if (name == "t" && in_si_ && skip_ == 0) {
+    } else if (name.is(main_ns, "t") && in_si_ && skip_ == 0) {
       in_t_ = true;
     }
   }
-  void end(std::string_view name) override {
-    if (name == "t") {
+  void end(wb_xml_name name) override {
+    if (name.is(main_ns, "t")) {
       in_t_ = false;
-    } else if (name == "rPh") {
+    } else if (name.is(main_ns, "rPh")) {
       --skip_;
-    } else if (name == "si") {
+    } else if (name.is(main_ns, "si")) {
       in_si_ = false;
       text_.clear();
       wb_decode_escapes(raw_, text_);
@@ -205,10 +265,27 @@ std::string wb_resolve_part(const std::string& base_part, const std::string& tar
   return out;
 }
 
-wb_xlsx_package::wb_xlsx_package(const std::string& path) : archive_(path) {
+wb_xlsx_package::wb_xlsx_package(const std::string& path) : archive_(path) { read_package(); }
+
+wb_xlsx_package::wb_xlsx_package(const std::string& name, std::string_view bytes) : archive_(name, bytes) {
+  read_package();
+}
+
+void wb_xlsx_package::read_package() {
+  const std::string& path = archive_.path();
   std::string workbook_part;
-  for (const auto& [id, rel] : read_rels(archive_, "")) {
+  const auto package_rels = read_rels(archive_, "");
+  for (const auto& [id, rel] : package_rels.by_id) {
     if (ends_with(rel.type, "/officeDocument")) workbook_part = wb_resolve_part("", rel.target);
+  }
+  if (!package_rels.found) {
+    // Without the package's relationships the content types name the workbook part, and failing
+    // them the place every writer puts it.
+    content_types_handler ch;
+    if (const auto types = archive_.find("[Content_Types].xml"))
+      parse_part(archive_, *types, wb_max_small_part_bytes, ch, wb_xml_ns::content_types);
+    workbook_part = ch.workbook_part;
+    if (workbook_part.empty() && archive_.find("xl/workbook.xml")) workbook_part = "xl/workbook.xml";
   }
   if (workbook_part.empty()) {
     if (archive_.find("xl/workbook.bin"))
@@ -223,18 +300,28 @@ void wb_xlsx_package::read_workbook(const std::string& part) {
   const auto index = archive_.find(part);
   if (!index) throw wb_unreadable(path(), "the workbook part '" + part + "' is missing");
   workbook_handler wh(path());
-  parse_part(archive_, *index, wb_max_small_part_bytes, wh);
+  parse_part(archive_, *index, wb_max_small_part_bytes, wh, main_ns);
   date_system_ = wh.dates;
   const auto rels = read_rels(archive_, part);
+  // The workbook's relationships are where its sheets are: without them no sheet can be read, and
+  // listing none would pass for an empty workbook.
+  if (!rels.found && !wh.sheets.empty())
+    throw wb_unreadable(path(), "the relationships part '" + rels.part + "' of the workbook is missing");
   std::string styles_part;
-  for (const auto& [id, rel] : rels) {
+  for (const auto& [id, rel] : rels.by_id) {
     if (ends_with(rel.type, "/sharedStrings")) shared_strings_part_ = wb_resolve_part(part, rel.target);
     if (ends_with(rel.type, "/styles")) styles_part = wb_resolve_part(part, rel.target);
   }
   for (const auto& s : wh.sheets) {
-    const auto rel = rels.find(s.rid);
-    if (rel == rels.end() || !ends_with(rel->second.type, "/worksheet")) continue;  // chart, macro, dialog
-    sheets_.push_back({{s.name, s.hidden}, wb_resolve_part(part, rel->second.target)});
+    const auto rel = rels.by_id.find(s.rid);
+    if (rel == rels.by_id.end())
+      throw wb_unreadable(path(), "sheet '" + s.name + "' names relationship '" + s.rid + "', which '" + rels.part +
+                                      "' does not hold");
+    if (!ends_with(rel->second.type, "/worksheet")) continue;  // chart, macro, dialog
+    std::string sheet_part = wb_resolve_part(part, rel->second.target);
+    if (!archive_.find(sheet_part))
+      throw wb_unreadable(path(), "the part '" + sheet_part + "' of sheet '" + s.name + "' is missing");
+    sheets_.push_back({{s.name, s.hidden}, std::move(sheet_part)});
   }
   if (!styles_part.empty()) read_styles(styles_part);
 }
@@ -243,7 +330,7 @@ void wb_xlsx_package::read_styles(const std::string& part) {
   const auto index = archive_.find(part);
   if (!index) return;
   styles_handler sh(path());
-  parse_part(archive_, *index, wb_max_small_part_bytes, sh);
+  parse_part(archive_, *index, wb_max_small_part_bytes, sh, main_ns);
   styles_.reserve(sh.xf_formats.size());
   for (std::uint32_t id : sh.xf_formats) {
     const auto f = sh.formats.find(id);
@@ -259,7 +346,7 @@ const wb_shared_strings& wb_xlsx_package::shared_strings() {
     if (!shared_strings_part_.empty()) {
       if (const auto index = archive_.find(shared_strings_part_)) {
         shared_strings_handler h(path(), *table);
-        parse_part(archive_, *index, wb_max_part_bytes, h);
+        parse_part(archive_, *index, wb_max_part_bytes, h, main_ns);
       }
     }
     shared_strings_ = std::move(table);

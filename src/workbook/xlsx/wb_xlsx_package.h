@@ -34,6 +34,8 @@ class wb_xlsx_package {
  public:
   /// Reads relationships, workbook and styles (throws wb_error).
   explicit wb_xlsx_package(const std::string& path);
+  /// The same for a package held in memory; `name` stands for the path in errors.
+  wb_xlsx_package(const std::string& name, std::string_view bytes);
 
   const wb_zip_archive& archive() const { return archive_; }
   const std::vector<wb_xlsx_sheet_part>& sheets() const { return sheets_; }
@@ -46,6 +48,7 @@ class wb_xlsx_package {
   const std::string& path() const { return archive_.path(); }
 
  private:
+  void read_package();
   void read_workbook(const std::string& part);
   void read_styles(const std::string& part);
 

@@ -9,9 +9,8 @@ namespace {
 
 class xlsx_reader final : public wb_reader {
  public:
-  explicit xlsx_reader(const std::string& path) : package_(path) {
-    for (const auto& s : package_.sheets()) sheets_.push_back(s.info);
-  }
+  explicit xlsx_reader(const std::string& path) : package_(path) { list_sheets(); }
+  xlsx_reader(const std::string& name, std::string_view bytes) : package_(name, bytes) { list_sheets(); }
   const std::vector<wb_sheet_info>& sheets() const override { return sheets_; }
   bool date1904() const override { return package_.date1904(); }
   wb_date_system date_system() const override { return package_.date_system(); }
@@ -27,6 +26,10 @@ class xlsx_reader final : public wb_reader {
   }
 
  private:
+  void list_sheets() {
+    for (const auto& s : package_.sheets()) sheets_.push_back(s.info);
+  }
+
   wb_xlsx_package package_;
   std::vector<wb_sheet_info> sheets_;
 };
@@ -34,3 +37,7 @@ class xlsx_reader final : public wb_reader {
 }  // namespace
 
 std::unique_ptr<wb_reader> wb_open_xlsx(const std::string& path) { return std::make_unique<xlsx_reader>(path); }
+
+std::unique_ptr<wb_reader> wb_open_xlsx_bytes(const std::string& name, std::string_view bytes) {
+  return std::make_unique<xlsx_reader>(name, bytes);
+}

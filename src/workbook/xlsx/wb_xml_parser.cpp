@@ -6,13 +6,36 @@
 #include "workbook/wb_limits.h"
 
 namespace {
+
 constexpr char ns_separator = '\x01';
 constexpr std::size_t chunk_size = 64 * 1024;
+
+// Expat hands names as "uri<sep>local", or "local" for names in no namespace.
+wb_xml_name split_name(const char* name) {
+  const char* sep = std::strrchr(name, ns_separator);
+  if (!sep) return {wb_xml_ns::none, name};
+  return {wb_classify_namespace(std::string_view(name, static_cast<std::size_t>(sep - name))), sep + 1};
+}
+
 }  // namespace
 
-std::string_view wb_xml_local_name(const char* name) {
-  const char* sep = std::strrchr(name, ns_separator);
-  return sep ? std::string_view(sep + 1) : std::string_view(name);
+wb_xml_ns wb_classify_namespace(std::string_view uri) {
+  if (uri == "http://schemas.openxmlformats.org/spreadsheetml/2006/main" ||
+      uri == "http://purl.oclc.org/ooxml/spreadsheetml/main")
+    return wb_xml_ns::spreadsheet;
+  if (uri == "http://schemas.openxmlformats.org/officeDocument/2006/relationships" ||
+      uri == "http://purl.oclc.org/ooxml/officeDocument/relationships")
+    return wb_xml_ns::relationships;
+  if (uri == "http://schemas.openxmlformats.org/package/2006/relationships") return wb_xml_ns::package_relationships;
+  if (uri == "http://schemas.openxmlformats.org/package/2006/content-types") return wb_xml_ns::content_types;
+  if (uri.empty()) return wb_xml_ns::none;
+  return wb_xml_ns::other;
+}
+
+std::string_view wb_xml_attr(const std::vector<wb_xml_attribute>& attrs, std::string_view name, wb_xml_ns ns) {
+  for (const auto& a : attrs)
+    if (a.ns == ns && a.name == name) return a.value;
+  return {};
 }
 
 wb_xml_parser::wb_xml_parser(wb_zip_part_stream& input, wb_xml_handler& handler, const std::string& path)
@@ -49,9 +72,12 @@ void wb_xml_parser::on_start(void* p, const XML_Char* name, const XML_Char** att
     return;
   }
   self->attrs_.clear();
-  for (const XML_Char** a = attrs; *a; a += 2) self->attrs_.push_back({wb_xml_local_name(a[0]), a[1]});
+  for (const XML_Char** a = attrs; *a; a += 2) {
+    const wb_xml_name n = split_name(a[0]);
+    self->attrs_.push_back({n.ns, n.local, a[1]});
+  }
   try {
-    self->handler_.start(wb_xml_local_name(name), self->attrs_);
+    self->handler_.start(split_name(name), self->attrs_);
   } catch (...) {
     self->pending_exception_ = std::current_exception();
     XML_StopParser(self->parser_, XML_FALSE);
@@ -64,7 +90,7 @@ void wb_xml_parser::on_end(void* p, const XML_Char* name) {
   self->fed_since_event_ = 0;
   --self->depth_;
   try {
-    self->handler_.end(wb_xml_local_name(name));
+    self->handler_.end(split_name(name));
   } catch (...) {
     self->pending_exception_ = std::current_exception();
     XML_StopParser(self->parser_, XML_FALSE);

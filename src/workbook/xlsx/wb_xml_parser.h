@@ -1,9 +1,10 @@
 #pragma once
-// Expat over a ZIP part, with namespaces resolved to local names (so Transitional and Strict
-// documents read alike), DTDs and entity declarations refused, and the nesting depth and the bytes
-// fed without an event capped. A handler may suspend the parse after an element to hand out data.
+// Expat over a ZIP part, with every name resolved to its namespace and local name, DTDs and entity
+// declarations refused, and the nesting depth and the bytes fed without an event capped. A handler
+// may suspend the parse after an element to hand out data.
 #include <expat.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,17 +12,48 @@
 #include "workbook/xlsx/wb_xml_source.h"
 #include "workbook/xlsx/wb_zip_archive.h"
 
-/// One attribute: its local name (prefix and namespace dropped) and its value.
+/// The namespaces a package's parts are written in. Transitional and Strict name the same
+/// vocabulary; every other namespace (the extensions later versions add: x14, x15, mc, ...) is
+/// `other`, so an element of an extension never stands in for the one the reader looks for.
+enum class wb_xml_ns : std::uint8_t {
+  none,           // no namespace: unprefixed attributes, and documents written without declarations
+  spreadsheet,    // SpreadsheetML main
+  relationships,  // officeDocument relationships (r:id)
+  package_relationships,
+  content_types,
+  other,
+};
+
+/// The vocabulary a namespace URI names.
+wb_xml_ns wb_classify_namespace(std::string_view uri);
+
+/// An element's name: its namespace and local name.
+struct wb_xml_name {
+  wb_xml_ns ns = wb_xml_ns::none;
+  std::string_view local;
+  /// The element `local` of `vocabulary`; a document without namespace declarations counts as
+  /// written in the vocabulary of its part.
+  bool is(wb_xml_ns vocabulary, std::string_view name) const {
+    return local == name && (ns == vocabulary || ns == wb_xml_ns::none);
+  }
+};
+
+/// One attribute: its namespace (none when unprefixed), local name and value.
 struct wb_xml_attribute {
+  wb_xml_ns ns = wb_xml_ns::none;
   std::string_view name;
   std::string_view value;
 };
 
+/// The value of the attribute `name` in namespace `ns` (unprefixed: none); empty when absent.
+std::string_view wb_xml_attr(const std::vector<wb_xml_attribute>& attrs, std::string_view name,
+                             wb_xml_ns ns = wb_xml_ns::none);
+
 class wb_xml_handler {
  public:
   virtual ~wb_xml_handler() = default;
-  virtual void start(std::string_view name, const std::vector<wb_xml_attribute>& attrs) = 0;
-  virtual void end(std::string_view name) = 0;
+  virtual void start(wb_xml_name name, const std::vector<wb_xml_attribute>& attrs) = 0;
+  virtual void end(wb_xml_name name) = 0;
   virtual void text(std::string_view) {}
 };
 
@@ -65,6 +97,3 @@ class wb_xml_parser final : public wb_xml_source {
   bool suspended_ = false;
   bool finished_ = false;
 };
-
-/// The local name of an expat name "uri<sep>local".
-std::string_view wb_xml_local_name(const char* name);

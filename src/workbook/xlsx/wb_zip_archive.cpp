@@ -1,6 +1,7 @@
 #include "workbook/xlsx/wb_zip_archive.h"
 
 #include <algorithm>
+#include <cstring>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -9,15 +10,57 @@
 #include "workbook/wb_errors.h"
 #include "workbook/wb_limits.h"
 
+namespace {
+
+std::string folded_slash_name(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+    else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+[[noreturn]] void throw_damaged(const std::string& path, zip_error_t* ze) {
+  std::string reason = std::string("damaged ZIP package (") + zip_error_strerror(ze) + ")";
+  zip_error_fini(ze);
+  throw wb_unreadable(path, reason);
+}
+
+}  // namespace
+
 wb_zip_archive::wb_zip_archive(const std::string& path) : path_(path) {
   int error = 0;
   zip_ = zip_open(path.c_str(), ZIP_RDONLY, &error);
   if (!zip_) {
     zip_error_t ze;
     zip_error_init_with_code(&ze, error);
-    std::string reason = std::string("damaged ZIP package (") + zip_error_strerror(&ze) + ")";
-    zip_error_fini(&ze);
-    throw wb_unreadable(path, reason);
+    throw_damaged(path, &ze);
+  }
+  index_backslash_names();
+}
+
+wb_zip_archive::wb_zip_archive(const std::string& name, std::string_view bytes) : path_(name), bytes_(bytes) {
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &ze);
+  if (!source) throw_damaged(name, &ze);
+  zip_ = zip_open_from_source(source, ZIP_RDONLY, &ze);
+  if (!zip_) {
+    zip_source_free(source);
+    throw_damaged(name, &ze);
+  }
+  zip_error_fini(&ze);
+  index_backslash_names();
+}
+
+void wb_zip_archive::index_backslash_names() {
+  const zip_int64_t n = zip_get_num_entries(zip_, 0);
+  for (zip_int64_t i = 0; i < n; ++i) {
+    const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+    if (!name || !std::strchr(name, '\\')) continue;
+    if (backslash_names_.size() >= wb_max_table_entries) break;
+    backslash_names_.emplace(folded_slash_name(name), static_cast<zip_uint64_t>(i));
   }
 }
 
@@ -30,8 +73,11 @@ std::optional<zip_uint64_t> wb_zip_archive::find(std::string_view name) const {
   std::lock_guard hold(mutex_);
   zip_int64_t i = zip_name_locate(zip_, n.c_str(), ZIP_FL_ENC_GUESS);
   if (i < 0) i = zip_name_locate(zip_, n.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_GUESS);
-  if (i < 0) return std::nullopt;
-  return static_cast<zip_uint64_t>(i);
+  if (i >= 0) return static_cast<zip_uint64_t>(i);
+  if (backslash_names_.empty()) return std::nullopt;
+  const auto found = backslash_names_.find(folded_slash_name(name));
+  if (found == backslash_names_.end()) return std::nullopt;
+  return found->second;
 }
 
 wb_zip_part_stream::wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64_t index,
@@ -126,7 +172,8 @@ void wb_zip_part_stream::inflate_ahead_work() {
   std::exception_ptr failure;
   try {
     for (;;) {
-      std::string chunk(ahead_chunk_bytes, '\0');
+      // No more room than the part has left (and the byte past it that catches an overlong part).
+      std::string chunk(static_cast<std::size_t>(std::min<std::uint64_t>(ahead_chunk_bytes, declared_ - read_ + 1)), '\0');
       chunk.resize(inflate(chunk.data(), chunk.size()));
       if (chunk.empty()) break;
       std::unique_lock lock(a.mutex);

@@ -8,16 +8,21 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 class wb_zip_archive {
  public:
   /// Opens `path` (throws 3274 when it is no readable ZIP).
   explicit wb_zip_archive(const std::string& path);
+  /// Opens a package held in memory (a copy of `bytes` is kept); `name` stands for the path in
+  /// errors.
+  wb_zip_archive(const std::string& name, std::string_view bytes);
   ~wb_zip_archive();
   wb_zip_archive(const wb_zip_archive&) = delete;
   wb_zip_archive& operator=(const wb_zip_archive&) = delete;
 
-  /// The entry named exactly `name`, else one named so case-insensitively.
+  /// The entry named exactly `name`, else one named so case-insensitively, else one whose name
+  /// says so with backslashes for slashes (some writers use them as folder separators).
   std::optional<zip_uint64_t> find(std::string_view name) const;
   const std::string& path() const { return path_; }
   zip_t* handle() const { return zip_; }
@@ -27,9 +32,14 @@ class wb_zip_archive {
   std::mutex& lock() const { return mutex_; }
 
  private:
+  void index_backslash_names();
+
   std::string path_;
+  std::string bytes_;  // the package when opened from memory
   zip_t* zip_ = nullptr;
   mutable std::mutex mutex_;
+  // Entries named with backslashes: the name with slashes and ASCII letters lowered, and the entry.
+  std::unordered_map<std::string, zip_uint64_t> backslash_names_;
 };
 
 /// Streams one part's inflated bytes; every read checks the declared size, the part cap and the
