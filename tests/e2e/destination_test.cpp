@@ -38,12 +38,15 @@ class E2eDestination : public testing::Test {
 }  // namespace
 
 TEST_F(E2eDestination, UnreadableOrNoWorksheetsLeaveTheDestinationAndFail) {
-  for (const char* mode : {"0", "1"}) {  // bad XML, a part missing from the package
-    const auto r = convert({{"Broken", broken_xml}, {"Missing", good_rows}}, mode, {"xl/worksheets/sheet2.xml"});
+  for (const char* mode : {"0", "1"}) {  // worksheets of bad XML; a package missing a sheet's part
+    const auto r = convert({{"Broken", broken_xml}, {"Cut", R"(<row r="1"><c r="A1"><v>1</v></c>)"}}, mode);
     EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_TRUE(has(r.out, "Broken: ") && has(r.out, "Missing: ") &&
+    EXPECT_TRUE(has(r.out, "Broken: ") && has(r.out, "Cut: ") &&
                 has(r.out, "None of the worksheets to convert can be read; the destination was left as it was."))
         << r.out;
+    const auto missing = convert({{"Good", good_rows}, {"Missing", good_rows}}, mode, {"xl/worksheets/sheet2.xml"});
+    EXPECT_EQ(missing.status, 1) << missing.out;
+    EXPECT_TRUE(has(missing.out, "is missing")) << missing.out;
     EXPECT_EQ(db.tables(), untouched);
     EXPECT_EQ(db.rows("SELECT f1 FROM bad"), strings{"-2"});
   }
