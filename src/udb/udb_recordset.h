@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,9 @@
     record set's end.
     Writing: append_record per row, then finish(), the explicit end of writing, which sends what is
     pending and reports a failure by throwing. After each append_record and after finish() the
-    writer collects take_row_errors(): the rows the destination refused. The destructor only
-    releases and never throws; a record set destroyed without finish() has nothing reported. */
+    writer collects take_row_errors(): the rows the destination refused, unless it gave a sink that
+    takes each of them as soon as the destination knows it. The destructor only releases and never
+    throws; a record set destroyed without finish() has nothing reported. */
 class udb_recordset {
 public:
     std::wstring query_text;   ///< SELECT text when opened over a query; empty for a table
@@ -46,6 +48,19 @@ public:
     virtual void finish();
     /// Hands over the rows the destination refused so far and forgets them; the base has none.
     virtual std::vector<udb_row_error> take_row_errors();
+
+    /// Takes each refused row, in record order, before any row after it is committed.
+    using row_error_sink = std::function<void(const udb_row_error&)>;
+    /// From now on refused rows go to `sink` instead of take_row_errors() (on sides that find
+    /// them; the others keep collecting). The sink may throw to end the writing at that row: the
+    /// rows before it are kept, the rows after it are not written, and the exception leaves
+    /// append_record or finish.
+    void set_row_error_sink(row_error_sink sink) { refused_row_sink = std::move(sink); }
+
+protected:
+    row_error_sink refused_row_sink;
+
+public:
 
     bool is_query() const { return !query_text.empty(); }
 
