@@ -81,6 +81,7 @@ class pgs_copy_replay {
   std::size_t probe_lines = 0;  // lines of the next probe
   bool halving = false;         // a failure named no line: the probe shrinks until it does
   double gap = 0;               // lines between refused lines, as seen so far
+  double reach = 0;             // probe length in gaps, for the last refusal's kind
   std::size_t last_refused = 0;
   int restarts = 0;
   std::string batch;
