@@ -17,14 +17,13 @@ using step = pgs_copy_wire::step;
 // refused one cost less than a round trip. The server drops those lines unread after most errors;
 // a key found twice, though, is seen only when the rows buffered before it go into the index, so
 // those lines were parsed and stored in vain, and the probe stays shorter.
-double probe_reach(const std::string& sqlstate) {
-  return sqlstate == "23505" || sqlstate == "23P01" ? 1.5 : 4.0;
-}
+bool found_at_index(const std::string& sqlstate) { return sqlstate == "23505" || sqlstate == "23P01"; }
+
+double probe_reach(const std::string& sqlstate) { return found_at_index(sqlstate) ? 1.5 : 4.0; }
 constexpr std::size_t shortest_probe = 16;
 
-// The server refusing again lines it took a moment before (another session changing the table,
-// a constraint that is not a function of the row) sends the replay back to the segment's start;
-// this many times, then the worksheet fails rather than loop.
+// Storing lines a probe had passed can fail (see restart()); storing failing this many times in a
+// row at the same place ends the worksheet rather than loop.
 constexpr int most_restarts = 8;
 
 constexpr std::size_t send_batch_bytes = 64 << 10;
@@ -69,7 +68,7 @@ void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_
   probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
   if (first.line >= 1 && first.line <= lines) {
     decided_to = first.line - 1;
-    refuse(first.line - 1, first);
+    suspect(first.line - 1, first);
   } else {
     // No line named: halves of the segment are probed until the refused line stands alone.
     halving = true;
@@ -107,7 +106,7 @@ void pgs_copy_replay::probe() {
     feed(stored_to, redo_to);
     result = wire.end_copy();
     if (result == step::failed) {
-      restart(classify(wire, relation), stored_to);
+      restart(classify(wire, relation), redo_to);
       return;
     }
     stored_to = redo_to;
@@ -116,6 +115,8 @@ void pgs_copy_replay::probe() {
   probe_open = true;
   feed(from, to);
   result = wire.end_copy();
+  // The lines before the suspect are stored now: it is the first refused one.
+  report_suspect();
   if (result == step::done) {
     decided_to = to;
     if (to == spool.size() && stored_to == from) {
@@ -135,11 +136,16 @@ void pgs_copy_replay::probe() {
   if (why.line >= 1 && why.line <= sent) {
     const std::size_t line = nth_sent(from, to, why.line);
     decided_to = line;
-    refuse(line, why);
+    suspect(line, why);
+    if (cautious && !found_at_index(why.sqlstate) && count_sent(from, line) > 0) {
+      // Keys of the rows before it were not all checked yet: those rows are probed again alone.
+      decided_to = from;
+      probe_lines = line - from;
+    }
   } else if (sent <= 1) {
     const std::size_t line = nth_sent(from, to, 1);
     decided_to = line;
-    refuse(line, why);
+    suspect(line, why);
   } else {
     halving = true;
     probe_lines = sent / 2;
@@ -149,6 +155,7 @@ void pgs_copy_replay::probe() {
 bool pgs_copy_replay::store_decided(bool may_restart) {
   if (count_sent(stored_to, decided_to) == 0) {
     stored_to = decided_to;
+    report_suspect();
     return true;
   }
   std::string sql;
@@ -163,58 +170,74 @@ bool pgs_copy_replay::store_decided(bool may_restart) {
   const step result = wire.end_copy();
   if (result == step::failed) {
     if (!may_restart) failure(result, replay_failed);
-    restart(classify(wire, relation), stored_to);
+    restart(classify(wire, relation), redo_to);
     return false;
   }
   stored_to = redo_to;
+  report_suspect();
   return true;
 }
 
-void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t first_sent) {
-  // Storing lines the server had taken failed: the segment's savepoint lost all it held.
+void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t redo_to) {
+  // Storing lines a probe had passed failed: a check the server makes only when buffered rows reach
+  // the index (a key) or at a COPY's end (a foreign key) refused one of them, though the probe had
+  // failed later, on a row's own data. The segment's savepoint lost all it held: the lines stored
+  // before go again, the suspect is not reported, and the line storing failed on is the suspect now
+  // (or, unnamed, is searched by halving). Another session changing the table can do the same.
   if (!pgs_is_row_error(why.sqlstate)) failure(step::failed, replay_failed);
-  if (++restarts > most_restarts)
+  const std::size_t sent = count_sent(stored_to, redo_to);
+  const bool named = why.line >= 1 && why.line <= sent;
+  const std::size_t line = named ? nth_sent(stored_to, redo_to, why.line) : redo_to;
+  const bool progress = stored_to > restart_point || (named && line < restart_line);
+  restarts = progress ? 1 : restarts + 1;
+  restart_point = stored_to;
+  restart_line = line;
+  if (restarts > most_restarts)
     throw tk_exception("The server keeps refusing rows it had taken: " + why.message, tk_level_recoverable);
-  tk_log(3, "COPY replay: the server refused rows it had taken (%s); replaying the segment again", why.sqlstate);
-  const std::size_t line = why.line >= 1 ? nth_sent(first_sent, spool.size(), why.line) : spool.size();
+  tk_log(2, "COPY replay: storing refused (%s); the segment's stored lines go again", why.sqlstate);
+  if (has_suspect) refused[suspect_line] = false;
+  has_suspect = false;
+  cautious = true;
   owed = rollback_segment;
   probe_open = false;
+  const std::size_t stored_before = stored_to;
   stored_to = 0;
-  decided_to = 0;
-  halving = false;
-  probe_lines = shortest_probe;
-  if (line < spool.size() && !refused[line]) {
+  if (named) {
     decided_to = line;
-    refuse(line, why);
+    suspect(line, why);
+  } else {
+    decided_to = stored_before;
+    halving = true;
+    probe_lines = std::max<std::size_t>(sent / 2, 1);
   }
 }
 
-void pgs_copy_replay::refuse(std::size_t line, const pgs_copy_refusal& why) {
+void pgs_copy_replay::suspect(std::size_t line, const pgs_copy_refusal& why) {
+  // Left out of what is sent from now on; reported once the lines before it are stored. A line
+  // found before it is the suspect instead (this one is found again if it is refused).
+  if (has_suspect) refused[suspect_line] = false;
   refused[line] = true;
+  has_suspect = true;
+  suspect_line = line;
+  suspect_why = why;
   decided_to = line + 1;
   if (!halving) gap = (3 * gap + static_cast<double>(line + 1 - std::min(line, last_refused))) / 4;
   halving = false;
   last_refused = line + 1;
   reach = probe_reach(why.sqlstate);
   probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
-  try {
-    (*report)(line, why);
-  } catch (...) {
-    stop();
-    throw;
-  }
 }
 
-void pgs_copy_replay::stop() noexcept {
+void pgs_copy_replay::report_suspect() {
+  if (!has_suspect || count_sent(stored_to, suspect_line) > 0) return;
+  has_suspect = false;
   try {
-    store_decided(false);
+    (*report)(suspect_line, suspect_why);
+  } catch (...) {
+    // Every line before it is stored; the probe of the lines after it goes.
     owed += probe_end_statements();
     probe_open = false;
-  } catch (const std::exception& e) {
-    // The segment's savepoint keeps nothing then; the segments before it still count.
-    tk_log(3, "ERROR: the rows of this COPY segment before the refused one could not be stored: %s", e.what());
-    owed = rollback_segment;
-    probe_open = false;
+    throw;
   }
 }
 

@@ -3,13 +3,16 @@
 // refuses is reported, in line order, before any line after it is stored.
 //
 // The segment's own savepoint (rolled back to) holds what is stored. The next undecided lines go
-// as a probe COPY in a savepoint nested in it, which is always rolled back and released again: a
-// probe that fails names the refused line ("COPY <table>, line N"); the lines before it are then
-// stored by one COPY in the segment's savepoint, in the same query as the next probe. So a refused
-// row costs two COPY statements and three round trips, whatever the number of refused rows no
-// savepoint is left behind, and the transaction keeps at most two subtransactions per segment (the
-// segment and a last probe that reached its end). When a failure names no line, the probe is halved
-// until it holds the refused line alone.
+// as a probe COPY in a savepoint nested in it, which is always rolled back and released again. A
+// probe that fails names the line it refused ("COPY <table>, line N"); the lines before it are
+// then stored by one COPY in the segment's savepoint, in the same query as the next probe, and the
+// line is reported once they are stored: the server checks a key only when the rows buffered
+// before it reach the index, and a foreign key at the COPY's end, so a row's own fault can be
+// named first though an earlier row is refused too. Storing then fails, and the line is found
+// again in order. So a refused row costs two COPY statements and three round trips; whatever the
+// number of refused rows no savepoint is left behind, and the transaction keeps at most two
+// subtransactions per segment (the segment and a last probe that reached its end). When a failure
+// names no line, the probe is halved until it holds the refused line alone.
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -56,10 +59,10 @@ class pgs_copy_replay {
   /// Stores the decided lines not stored yet; false when the server refused one of them now, which
   /// sends the replay back to the segment's start (or, unless `may_restart`, fails).
   bool store_decided(bool may_restart);
-  void restart(const pgs_copy_refusal& why, std::size_t first_sent);
-  void refuse(std::size_t line, const pgs_copy_refusal& why);
-  /// Ends the replay at a refused line: what was decided before it is stored, as far as it can be.
-  void stop() noexcept;
+  void restart(const pgs_copy_refusal& why, std::size_t redo_to);
+  /// A line a probe failed on: refused once the lines before it are stored.
+  void suspect(std::size_t line, const pgs_copy_refusal& why);
+  void report_suspect();
   void feed(std::size_t first, std::size_t last);
   /// The spool line of the `nth` (1-based) line sent from `first` on, or `last` when beyond it.
   std::size_t nth_sent(std::size_t first, std::size_t last, std::size_t nth) const;
@@ -80,9 +83,15 @@ class pgs_copy_replay {
   bool probe_open = false;      // the probe savepoint exists (its COPY failed, or is to be undone)
   std::size_t probe_lines = 0;  // lines of the next probe
   bool halving = false;         // a failure named no line: the probe shrinks until it does
+  bool cautious = false;        // storing failed once: a row's own fault no longer proves the rows before it
   double gap = 0;               // lines between refused lines, as seen so far
   double reach = 0;             // probe length in gaps, for the last refusal's kind
   std::size_t last_refused = 0;
+  bool has_suspect = false;
+  std::size_t suspect_line = 0;
+  pgs_copy_refusal suspect_why;
   int restarts = 0;
+  std::size_t restart_point = 0;  // stored_to and the line of the last restart
+  std::size_t restart_line = 0;
   std::string batch;
 };
