@@ -92,10 +92,10 @@ prepare() {
   local rows=$1 kind=$2 every=$3
   psql_db postgres "DROP DATABASE IF EXISTS \"$db\"" >/dev/null && psql_db postgres "CREATE DATABASE \"$db\"" >/dev/null ||
     die "cannot make the database"
-  # The key is typed as corvel types a number column (a bigint column refuses 100000 today: the
+  # Numbers are typed as corvel types a number column (a bigint column refuses 100000 today: the
   # number is sent as 1e+05).
-  psql_db "$db" 'CREATE TABLE keyed (id double precision PRIMARY KEY, num bigint, amount double precision,
-                 day date, label text, flag boolean)' || die "cannot make the table"
+  psql_db "$db" 'CREATE TABLE keyed (id double precision PRIMARY KEY, num double precision,
+                 amount double precision, day date, label text, flag boolean)' || die "cannot make the table"
   case $kind in
     key) psql_db "$db" "INSERT INTO keyed (id) SELECT g FROM generate_series($every, $rows, $every) g" ;;
     check) psql_db "$db" "ALTER TABLE keyed ADD CHECK (id::bigint % $every <> 0)" ;;

@@ -57,15 +57,13 @@ public:
     /// append_record or finish.
     void set_row_error_sink(row_error_sink sink) { refused_row_sink = std::move(sink); }
 
-protected:
-    row_error_sink refused_row_sink;
-
-public:
-
     bool is_query() const { return !query_text.empty(); }
 
     /// Stores an index a reader found; the first primary or unique one becomes the update key.
     void add_index(const udb_index& index);
     /// Converts each field of the record in place to the type of the column at its position.
     void convert_record(udb_record& record) const;
+
+protected:
+    row_error_sink refused_row_sink;
 };
