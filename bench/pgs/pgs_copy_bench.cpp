@@ -1,8 +1,9 @@
 // Writes rows of five columns (integer, double, date, short text, boolean) through pgs_recordset and
 // loads the same rows as CSV with psql's \copy, then prints both times and their ratio; then the same
-// load with one refused row in the middle. The server comes from the PG* variables.
+// load with one refused row in the middle, and with --bad-every=K every K-th row refused. The server
+// comes from the PG* variables.
 //
-//   pgs_copy_bench [--rows=N] [--segment-bytes=B] [--repeat=K]
+//   pgs_copy_bench [--rows=N] [--segment-bytes=B] [--repeat=K] [--bad-every=K]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
