@@ -1,7 +1,7 @@
 // Writes a seeded benchmark workbook (.xlsx) and the very same values as CSV, one file per worksheet,
 // so that a CSV loaded by COPY holds exactly what a converted workbook must hold.
 //
-//   corvel_bench_generate --shape=narrow|wide|text --rows=N [--sheets=K] [--seed=S]
+//   corvel_bench_generate --shape=narrow|wide|text|keyed --rows=N [--sheets=K] [--seed=S]
 //                         --xlsx=FILE --csv-dir=DIR
 //
 // DIR receives <table>.csv (header line, then the rows), manifest.tsv ("table<TAB>rows" lines) and
@@ -61,6 +61,12 @@ std::vector<column> columns_of(const std::string& shape) {
     return cols;
   }
   if (shape == "text") return {{"id", column_kind::row_number}, {"body", column_kind::long_text}};
+  if (shape == "keyed") {
+    // The narrow row behind a key that counts the rows: a table with that key refuses chosen rows.
+    std::vector<column> cols = columns_of("narrow");
+    cols.insert(cols.begin(), {"id", column_kind::row_number});
+    return cols;
+  }
   throw std::invalid_argument("unknown shape " + shape);
 }
 
@@ -272,7 +278,7 @@ options parse(int argc, char** argv) {
   if (opt.rows < 0 || opt.rows > 1048575 || opt.sheets < 1 || opt.sheets > 999 || opt.xlsx.empty() ||
       opt.csv_dir.empty()) {
     throw std::invalid_argument(
-        "usage: corvel_bench_generate --shape=narrow|wide|text --rows=N [--sheets=K] [--seed=S] "
+        "usage: corvel_bench_generate --shape=narrow|wide|text|keyed --rows=N [--sheets=K] [--seed=S] "
         "--xlsx=FILE --csv-dir=DIR");
   }
   return opt;
@@ -282,6 +288,7 @@ std::string sheet_name(const options& opt, int index) {
   if (opt.sheets == 1) {
     if (opt.shape == "narrow") return "Narrow";
     if (opt.shape == "wide") return "Wide";
+    if (opt.shape == "keyed") return "Keyed";
     return "Texts";
   }
   char name[16];

@@ -1,8 +1,9 @@
 // Writes rows of five columns (integer, double, date, short text, boolean) through pgs_recordset and
 // loads the same rows as CSV with psql's \copy, then prints both times and their ratio; then the same
-// load with one refused row in the middle. The server comes from the PG* variables.
+// load with one refused row in the middle, and with --bad-every=K every K-th row refused. The server
+// comes from the PG* variables.
 //
-//   pgs_copy_bench [--rows=N] [--segment-bytes=B] [--repeat=K]
+//   pgs_copy_bench [--rows=N] [--segment-bytes=B] [--repeat=K] [--bad-every=K]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,7 +79,7 @@ struct load_result {
 };
 
 load_result load_through_recordset(pgs_database& db, const std::wstring& table, long rows, long bad_row,
-                                   std::size_t segment_bytes) {
+                                   std::size_t segment_bytes, long bad_every = 0) {
   std::unique_ptr<udb_recordset> created = db.create_table(table, bench_columns(), udb_indexes());
   auto* rs = static_cast<pgs_recordset*>(created.get());
   if (segment_bytes) rs->set_copy_segment_bytes(segment_bytes);
@@ -87,7 +88,7 @@ load_result load_through_recordset(pgs_database& db, const std::wstring& table, 
   const auto start = clock_type::now();
   for (long i = 1; i <= rows; ++i) {
     const auto before = clock_type::now();
-    fill_record(record, i, i == bad_row);
+    fill_record(record, i, i == bad_row || (bad_every > 0 && i % bad_every == 0));
     result.building_seconds += seconds_since(before);
     rs->append_record(record);
     result.row_errors += rs->take_row_errors().size();
@@ -141,6 +142,7 @@ int main(int argc, char** argv) {
   const long rows = option(argc, argv, "--rows", 1000000);
   const auto segment_bytes = static_cast<std::size_t>(option(argc, argv, "--segment-bytes", 0));
   const long repeat = std::max(1L, option(argc, argv, "--repeat", 1));
+  const long bad_every = option(argc, argv, "--bad-every", 0);
   try {
     pgs_engine engine;
     engine.connect(env("PGHOST"), env("PGUSER"), env("PGPASSWORD"), "", std::atoi(env("PGPORT").c_str()));
@@ -155,6 +157,11 @@ int main(int argc, char** argv) {
       db->create_table(L"public.by_psql" + suffix, bench_columns(), udb_indexes());
       const double psql = load_with_psql(engine.current_database(), "public.by_psql" + tk_to_utf8(suffix), csv);
       const load_result bad = load_through_recordset(*db, L"public.bad" + suffix, rows, rows / 2, segment_bytes);
+      if (bad_every > 0) {
+        const load_result many = load_through_recordset(*db, L"public.many" + suffix, rows, 0, segment_bytes, bad_every);
+        std::printf("every %ld-th row refused:  %.3f s, %zu row errors, ratio to clean %.2f\n", bad_every, many.seconds,
+                    many.row_errors, many.seconds / clean.seconds);
+      }
       const double clean_writing = clean.seconds - clean.building_seconds;
       const double bad_writing = bad.seconds - bad.building_seconds;
       std::printf("pgs_recordset, clean:      %.3f s (writing %.3f s + building records %.3f s)\n", clean.seconds,

@@ -22,6 +22,7 @@ class pgs_database;
 class udb_database;
 class udb_profile;
 class udb_recordset;
+struct udb_row_error;
 
 /// Which program the converter serves: the wizard keeps its settings in the key store, starts the
 /// frame's timer and shows the finish page; the agent does neither and, given no selection,
@@ -153,6 +154,9 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
                     worksheets, m_selection_requested, host, user, password, port, schema, x_fnames, refine_types);
   }
 
+  /// Reports one refused row with its record number; throws what the error handler throws (an
+  /// Abort ends the run).
+  void report_row_error(const udb_row_error& row);
   void report_row_errors(udb_recordset& destination);
   void report_missing(const std::vector<std::wstring>& names);
   /// Lists the open workbook and applies the selection again (or takes every worksheet).

@@ -8,16 +8,14 @@
 #include "udb/udb_database.h"
 #include "udb/udb_recordset.h"
 
-void tamarind_convertor::report_row_errors(udb_recordset& destination) {
-  std::vector<udb_row_error> refused = destination.take_row_errors();
-  if (refused.empty()) return;
+void tamarind_convertor::report_row_error(const udb_row_error& row) {
   error_handler& handler = error_handler::instance();
-  const bool with_context = from_xls.load();
-  const std::wstring sheet = get_cur_sheet();
-  for (const udb_row_error& row : refused) {
-    if (with_context) handler.set_context(sheet, row.record_number);
-    handler.handle(row.error, false);
-  }
+  if (from_xls.load()) handler.set_context(get_cur_sheet(), row.record_number);
+  handler.handle(row.error, false);
+}
+
+void tamarind_convertor::report_row_errors(udb_recordset& destination) {
+  for (const udb_row_error& row : destination.take_row_errors()) report_row_error(row);
 }
 
 void tamarind_convertor::convert_step(udb_recordset* source, udb_recordset* destination, udb_database*) {
@@ -30,6 +28,9 @@ void tamarind_convertor::convert_step(udb_recordset* source, udb_recordset* dest
     tk_log(3, "Converting worksheet %s", sheet);
     if (frame_services* frame = m_frame.load(); frame && shows_progress()) frame->worksheet_started(sheet);
   }
+  // Refused rows are reported as the destination finds them, so an Abort ends the writing at that
+  // record: the rows after it are never committed.
+  destination->set_row_error_sink([this](const udb_row_error& row) { report_row_error(row); });
   while (!source->is_eof()) {
     throw_if_stopped();
     udb_record* record = source->get_item();

@@ -1,52 +1,38 @@
 #include "pgs/pgs_copy_stream.h"
 
-#include <algorithm>
-
 #include <pqxx/connection>
 #include <pqxx/except>
-#include <pqxx/subtransaction>
 #include <pqxx/transaction>
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <pqxx/tablewriter>
-#pragma GCC diagnostic pop
-
+#include "pgs/pgs_copy_replay.h"
+#include "pgs/pgs_copy_wire.h"
 #include "pgs/pgs_exception.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 
 namespace {
 
-// After a refused row the lines behind it go in runs that start small and double while the server
-// takes them, so a block of bad rows costs short COPYs and a clean tail only a few.
-constexpr std::size_t first_replay_run = 256;
+using step = pgs_copy_wire::step;
 
-// Lines go to the writer in batches of about this many bytes: the bytes on the wire are the same
+// Lines go to the server in batches of about this many bytes: the bytes on the wire are the same
 // (each line ends with its line feed), the per-call cost is paid once per batch.
 constexpr std::size_t send_batch_bytes = 64 << 10;
 
-bool is_row_error(const std::string& sqlstate) {
-  // Data exceptions, integrity violations, program limits (a row too large): the row's own fault.
-  return sqlstate.rfind("22", 0) == 0 || sqlstate.rfind("23", 0) == 0 || sqlstate.rfind("54", 0) == 0;
-}
+const char* const open_segment_sql = "SAVEPOINT tmd_segment; ";
+const char* const release_segment = "RELEASE SAVEPOINT tmd_segment; ";
+const char* const rollback_segment = "ROLLBACK TO SAVEPOINT tmd_segment; ";
 
-template <class Writer, class Transaction>
-Writer* new_writer(Transaction& tx, const std::string& table, const std::vector<std::string>& columns) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (columns.empty()) return new Writer(tx, table);
-  return new Writer(tx, table, columns.begin(), columns.end());
-#pragma GCC diagnostic pop
+std::string copy_statement(const std::string& table, const std::vector<std::string>& columns) {
+  std::string sql = "COPY " + table;
+  if (!columns.empty()) {
+    sql += " (";
+    for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + columns[i];
+    sql += ")";
+  }
+  return sql + " FROM STDIN";
 }
 
 }  // namespace
-
-struct pgs_copy_stream::refusal {
-  std::size_t line = 0;  // 1-based line of the refused COPY, 0 when the server named none
-  std::string message;
-  std::string sqlstate;
-};
 
 std::size_t pgs_copy_error_line(const std::string& message, const std::string& relation, std::string* detail) {
   const std::string marker = "COPY " + relation + ", line ";
@@ -83,11 +69,10 @@ std::string pgs_copy_error_text(const std::string& message, const std::string& d
   return text;
 }
 
-pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string table_, std::vector<std::string> columns_,
+pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string table, std::vector<std::string> columns,
                                  std::string relation_, std::size_t segment_bytes_)
     : connection(connection_),
-      table(std::move(table_)),
-      columns(std::move(columns_)),
+      copy_sql(copy_statement(table, columns)),
       relation(std::move(relation_)),
       segment_bytes(segment_bytes_ ? segment_bytes_ : 1) {
   tk_log(2, "pgs_copy_stream::ctor(%s)", table);
@@ -96,6 +81,7 @@ pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string
   } catch (const pqxx::pqxx_exception& e) {
     fail(pgs_error_text(e));
   }
+  wire = std::make_unique<pgs_copy_wire>(*transaction);
   open_segment();
 }
 
@@ -105,10 +91,9 @@ pgs_copy_stream::~pgs_copy_stream() {
 }
 
 void pgs_copy_stream::release() noexcept {
-  // Writer before savepoint before transaction: each needs the next to end cleanly.
+  // A COPY still open is abandoned by the rollback's own error; the transaction goes last.
   try {
-    writer.reset();
-    savepoint.reset();
+    wire.reset();
     transaction.reset();
   } catch (...) {
     tk_log(3, "ERROR: %s", "releasing the COPY stream failed");
@@ -122,29 +107,36 @@ void pgs_copy_stream::fail(const std::string& text) {
   throw tk_exception(text, tk_level_recoverable);
 }
 
-pgs_copy_stream::refusal pgs_copy_stream::classify(const pqxx::sql_error& error) const {
-  refusal why;
-  why.sqlstate = error.sqlstate();
-  std::string detail;
-  why.line = pgs_copy_error_line(error.what(), relation, &detail);
-  why.message = pgs_copy_error_text(error.what(), detail);
-  return why;
+void pgs_copy_stream::fail_with_current_exception() {
+  try {
+    throw;
+  } catch (const tk_exception& e) {
+    fail(e.message());
+  } catch (const pqxx::pqxx_exception& e) {
+    fail(pgs_error_text(e));
+  } catch (const std::exception& e) {
+    fail(e.what());
+  }
 }
 
 void pgs_copy_stream::open_segment() {
   try {
-    savepoint = std::make_unique<pqxx::subtransaction>(*transaction, "copy_segment");
-    writer.reset(new_writer<pqxx::tablewriter>(*savepoint, table, columns));
-    ++statements;
-  } catch (const pqxx::pqxx_exception& e) {
-    fail(pgs_error_text(e));
+    const step result = wire->send(owed + open_segment_sql + copy_sql);
+    owed.clear();
+    if (result != step::copy_in)
+      fail(result == step::failed ? wire->error_message() : std::string("The server did not start the COPY"));
+  } catch (const tk_exception& e) {
+    if (!broken) fail(e.message());
+    throw;
   }
+  copying = true;
 }
 
 void pgs_copy_stream::write(const std::string& line, int record_number) {
   if (broken) throw tk_exception(std::string("The COPY stream of this table has failed"), tk_level_recoverable);
+  if (sink_ended) throw tk_exception(std::string("The writing of this table ended at a refused row"), tk_level_recoverable);
   if (finished) TK_ASSERT_SITE("pgs_copy", 1);
-  if (!writer) open_segment();
+  if (!copying) open_segment();
   try {
     spool.append(line, record_number);
   } catch (const tk_exception& e) {
@@ -159,122 +151,99 @@ void pgs_copy_stream::write(const std::string& line, int record_number) {
 void pgs_copy_stream::send_pending() {
   if (pending.empty()) return;
   try {
-    writer->write_raw_line(pending);  // its last line feed is dropped and added again
-  } catch (const pqxx::pqxx_exception& e) {
-    tk_log(1, "Got pqxx::pqxx_exception");
+    wire->put(pending);
+  } catch (const tk_exception& e) {
     pending.clear();
-    fail(pgs_error_text(e));
+    fail(e.message());
   }
   pending.clear();
 }
 
 void pgs_copy_stream::end_segment() {
-  if (!writer) return;
+  if (!copying) return;
   send_pending();
+  step result = step::failed;
   try {
-    try {
-      writer->complete();
-      writer.reset();
-      savepoint->commit();
-      savepoint.reset();
-    } catch (const pqxx::sql_error& e) {
-      if (!is_row_error(e.sqlstate())) throw;
-      const refusal why = classify(e);
-      tk_log(2, "COPY refused (%s), line %d: replaying %d lines", why.sqlstate, static_cast<int>(why.line),
-             static_cast<int>(spool.size()));
-      writer.reset();
-      savepoint->abort();
-      savepoint.reset();
-      settle(0, spool.size(), why);
-    }
-  } catch (const pqxx::pqxx_exception& e) {
-    fail(pgs_error_text(e));
+    result = wire->end_copy();
   } catch (const tk_exception& e) {
     fail(e.message());
   }
+  copying = false;
+  if (result == step::done) {
+    owed = release_segment;
+    spool.clear();
+    return;
+  }
+  if (!pgs_is_row_error(wire->error_sqlstate())) fail(wire->error_message());
+  replay_segment();
+}
+
+void pgs_copy_stream::replay_segment() {
+  const pgs_copy_refusal first = pgs_copy_replay::classify(*wire, relation);
+  tk_log(2, "COPY refused (%s), line %d: replaying %d lines", first.sqlstate, static_cast<int>(first.line),
+         static_cast<int>(spool.size()));
+  owed = rollback_segment;
+  pgs_copy_replay replay(*wire, spool, copy_sql, relation, owed);
+  try {
+    replay.run(first, [this](std::size_t line, const pgs_copy_refusal& why) { report(line, why.message); });
+  } catch (...) {
+    if (!sink_ended) fail_with_current_exception();
+    owed += release_segment;
+    spool.clear();
+    commit_after_stop();
+    throw;
+  }
+  owed += release_segment;
   spool.clear();
 }
 
-bool pgs_copy_stream::copy_range(std::size_t first, std::size_t last, refusal& why) {
-  try {
-    savepoint = std::make_unique<pqxx::subtransaction>(*transaction, "copy_replay");
-    writer.reset(new_writer<pqxx::tablewriter>(*savepoint, table, columns));
-    ++statements;
-    std::string batch;
-    spool.read(first, last, [&](const std::string& line) {
-      batch += line;
-      batch += '\n';
-      if (batch.size() >= send_batch_bytes) {
-        writer->write_raw_line(batch);
-        batch.clear();
-      }
-    });
-    if (!batch.empty()) writer->write_raw_line(batch);
-    writer->complete();
-    writer.reset();
-    savepoint->commit();
-    savepoint.reset();
-    return true;
-  } catch (const pqxx::sql_error& e) {
-    if (!is_row_error(e.sqlstate())) throw;
-    why = classify(e);
-    writer.reset();
-    savepoint->abort();
-    savepoint.reset();
-    return false;
-  }
-}
-
-void pgs_copy_stream::store(std::size_t first, std::size_t last, std::size_t chunk) {
-  std::size_t pos = first;
-  chunk = std::max<std::size_t>(chunk, 1);
-  while (pos < last) {
-    const std::size_t n = std::min(chunk, last - pos);
-    refusal why;
-    if (copy_range(pos, pos + n, why)) {
-      chunk = n * 2;
-    } else {
-      settle(pos, pos + n, why);
-      chunk = first_replay_run;
-    }
-    pos += n;
-  }
-}
-
-void pgs_copy_stream::settle(std::size_t first, std::size_t last, const refusal& why) {
-  const std::size_t count = last - first;
-  if (count == 1) {
-    report(first, why);
-    return;
-  }
-  if (why.line >= 1 && why.line <= count) {
-    const std::size_t bad = first + why.line - 1;
-    store(first, bad, bad - first);  // the server took these already, in this order
-    report(bad, why);
-    store(bad + 1, last, first_replay_run);
-    return;
-  }
-  const std::size_t middle = first + count / 2;
-  store(first, middle, middle - first);
-  store(middle, last, last - middle);
-}
-
-void pgs_copy_stream::report(std::size_t line, const refusal& why) {
+void pgs_copy_stream::report(std::size_t line, const std::string& message) {
   const int record = spool.record_number(line);
-  tk_log(3, "ERROR: record #%d: %s", record, why.message);
-  errors.emplace_back(record, pgs_exception(why.message));
+  tk_log(3, "ERROR: record #%d: %s", record, message);
+  udb_row_error row(record, pgs_exception(message));
+  if (!on_refused) {
+    errors.push_back(std::move(row));
+    return;
+  }
+  try {
+    on_refused(row);
+  } catch (...) {
+    sink_ended = true;
+    throw;
+  }
+}
+
+void pgs_copy_stream::commit() {
+  try {
+    if (!owed.empty()) {
+      const step result = wire->send(owed);
+      owed.clear();
+      if (result != step::done)
+        fail(result == step::failed ? wire->error_message() : std::string("The server began an unexpected COPY"));
+    }
+    transaction->commit();
+  } catch (const pqxx::pqxx_exception& e) {
+    fail(pgs_error_text(e));
+  } catch (const tk_exception& e) {
+    if (!broken) fail(e.message());
+    throw;
+  }
+  finished = true;
+  release();
+}
+
+void pgs_copy_stream::commit_after_stop() noexcept {
+  try {
+    commit();
+  } catch (const std::exception& e) {
+    tk_log(3, "ERROR: the rows before the refused one could not be committed: %s", e.what());
+  }
 }
 
 void pgs_copy_stream::finish() {
   if (finished || broken) return;
   end_segment();
-  try {
-    transaction->commit();
-  } catch (const pqxx::pqxx_exception& e) {
-    fail(pgs_error_text(e));
-  }
-  finished = true;
-  release();
+  commit();
 }
 
 std::vector<udb_row_error> pgs_copy_stream::take_row_errors() {

@@ -1,13 +1,13 @@
 #pragma once
 // Rows of one table sent by COPY ... FROM STDIN in one transaction, with refused rows set aside.
 //
-// The lines go out as one COPY per segment (a few megabytes), each inside a savepoint, and are also
-// kept in a spool file. A clean load therefore costs one stream plus a handful of savepoints. When
-// the server refuses a segment because of a row's data (SQLSTATE classes 22, 23, 54), the segment is
-// rolled back to its savepoint and replayed from the spool: the line the server names in its error
-// ("COPY <table>, line N") becomes a row error, the lines before it land in one COPY, and the lines
-// after it follow in growing runs. When the error names no line, the refused run is halved.
+// The lines go out as one COPY per segment (a few megabytes), each inside the savepoint
+// tmd_segment, and are also kept in a spool file. A clean load therefore costs one COPY statement
+// per segment. When the server refuses a segment because of a row's data (SQLSTATE classes 22, 23,
+// 54), the segment is rolled back to its savepoint and replayed from the spool (pgs_copy_replay):
+// the lines the server takes are stored, each line it refuses becomes a row error, in line order.
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,10 +18,9 @@
 namespace pqxx {
 class connection_base;
 class dbtransaction;
-class subtransaction;
-class tablewriter;
-class sql_error;
 }  // namespace pqxx
+
+class pgs_copy_wire;
 
 /// The default segment size: large enough that closing a segment is rare, small enough that a
 /// refused row costs little to replay.
@@ -29,6 +28,11 @@ inline constexpr std::size_t pgs_copy_default_segment_bytes = std::size_t(8) << 
 
 class pgs_copy_stream {
  public:
+  /// Takes each refused row as soon as it is known, in record order. It may throw to end the
+  /// writing at that row: the rows before it are committed, the rows after it are not written,
+  /// and the exception goes on to the caller of write() or finish().
+  using refusal_sink = std::function<void(const udb_row_error&)>;
+
   /// Begins the transaction "fast_append". `table` is the quoted table name, `columns` the quoted
   /// column list (empty: every column in table order), `relation` the table's name as the server
   /// prints it in its errors. A failure is a level-0 tk_exception.
@@ -39,49 +43,52 @@ class pgs_copy_stream {
   pgs_copy_stream(const pgs_copy_stream&) = delete;
   pgs_copy_stream& operator=(const pgs_copy_stream&) = delete;
 
+  /// Without a sink, refused rows are collected for take_row_errors().
+  void set_refusal_sink(refusal_sink sink) { on_refused = std::move(sink); }
+
   /// Sends one line (no line end) of the given record. A failure that ends the stream is a level-0
-  /// tk_exception; refused rows are collected, never thrown.
+  /// tk_exception; refused rows go to the sink or are collected, never thrown. After the sink ended
+  /// the writing, a write is a level-0 tk_exception.
   void write(const std::string& line, int record_number);
   /// Ends the last segment (with its replay) and commits. A failure is a level-0 tk_exception; after
-  /// it, and after a broken stream, nothing is committed.
+  /// it, and after a broken stream, nothing is committed. Does nothing a second time.
   void finish();
-  /// The refused rows so far, handed over once.
+  /// The refused rows collected so far (without a sink), handed over once.
   std::vector<udb_row_error> take_row_errors();
 
   bool is_broken() const { return broken; }
-  /// COPY statements sent so far (for tests and measurement).
-  int copy_statements() const { return statements; }
 
  private:
-  struct refusal;
   void open_segment();
-  /// Hands the gathered lines to the table writer.
+  /// Hands the gathered lines to the server.
   void send_pending();
   void end_segment();
-  /// Sends spool lines [first, last) in a savepoint of their own; true when they are stored.
-  bool copy_range(std::size_t first, std::size_t last, refusal& why);
-  void store(std::size_t first, std::size_t last, std::size_t chunk);
-  void settle(std::size_t first, std::size_t last, const refusal& why);
-  void report(std::size_t line, const refusal& why);
+  void replay_segment();
+  void report(std::size_t line, const std::string& message);
+  /// Sends the statements owed and commits; a failure breaks the stream.
+  void commit();
+  /// Commits what is stored once the sink ended the writing; never throws (the sink's exception
+  /// is under way).
+  void commit_after_stop() noexcept;
   void release() noexcept;
   [[noreturn]] void fail(const std::string& text);
-  refusal classify(const pqxx::sql_error& error) const;
-  std::string copy_statement_table() const;
+  [[noreturn]] void fail_with_current_exception();
 
   pqxx::connection_base& connection;
-  std::string table;
-  std::vector<std::string> columns;
+  std::string copy_sql;
   std::string relation;
   std::size_t segment_bytes;
   pgs_copy_spool spool;
   std::unique_ptr<pqxx::dbtransaction> transaction;
-  std::unique_ptr<pqxx::subtransaction> savepoint;
-  std::unique_ptr<pqxx::tablewriter> writer;
-  std::string pending;  // whole lines, each ended by a line feed, not yet handed to the writer
+  std::unique_ptr<pgs_copy_wire> wire;
+  std::string pending;  // whole lines, each ended by a line feed, not yet sent
+  std::string owed;     // statements to send before the next one (the end of a savepoint)
+  refusal_sink on_refused;
   std::vector<udb_row_error> errors;
+  bool copying = false;     // a segment's COPY waits for data
+  bool sink_ended = false;  // the sink threw: the writing ended at a refused row
   bool broken = false;
   bool finished = false;
-  int statements = 0;
 };
 
 /// The line a COPY error names ("COPY <relation>, line N" in its context), or 0; `detail` receives

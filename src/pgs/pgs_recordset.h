@@ -26,9 +26,10 @@ class pgs_fn_validator;
 
 /// A table of the destination database.
 /** Writing: append_record per row, then finish(), which ends the COPY stream, stores what the server
-    accepts and commits. Rows the server refuses never throw: they come back from take_row_errors()
-    with their record numbers (append_record calls counted from 1), and so does a row whose text
-    was stored without a U+0000 it held (pgs_nul_left_out), one report per column. A failure that ends the worksheet
+    accepts and commits. Rows the server refuses never throw: they go to the row-error sink as soon as
+    they are found, or come back from take_row_errors(), with their record numbers (append_record
+    calls counted from 1); so does a row whose text was stored without a U+0000 it held
+    (pgs_nul_left_out), one report per column. A failure that ends the worksheet
     (the stream cannot open, the connection is lost, the commit fails) is a level-0 tk_exception, not
     a pgs_exception, so a per-record catch does not take it for one record.
     The destructor never throws: without finish() it does the same work and logs what failed. */

@@ -4,6 +4,7 @@
 #include <pqxx/result>
 #include <pqxx/transaction>
 
+#include "pgs/pgs_copy_replay.h"
 #include "pgs/pgs_copy_stream.h"
 #include "pgs/pgs_database.h"
 #include "pgs/pgs_engine.h"
@@ -22,10 +23,6 @@ const char* const does_not_conform = "The structure of data source does not conf
 pgs_engine& engine() { return pgs_engine::instance(); }
 
 [[noreturn]] void structure_error() { throw tk_exception(std::string(does_not_conform), tk_level_recoverable); }
-
-bool is_row_error(const std::string& sqlstate) {
-  return sqlstate.rfind("22", 0) == 0 || sqlstate.rfind("23", 0) == 0 || sqlstate.rfind("54", 0) == 0;
-}
 
 }  // namespace
 
@@ -109,6 +106,7 @@ void pgs_recordset::fast_append(udb_record& record) {
       for (const auto& pair : pairs) columns.push_back(pgs_quote_raw(tk_to_utf8(schema[pair.column].name)));
     copy = std::make_unique<pgs_copy_stream>(engine().connection(), qualified_name(),
                                              std::move(columns), engine().object_name(t_name), segment_bytes);
+    copy->set_refusal_sink(refused_row_sink);
     line_builder = std::make_unique<pgs_copy_line_builder>(pairs);
     finished = false;
   }
@@ -150,7 +148,7 @@ void pgs_recordset::slow_append(udb_record& record) {
   } catch (const pgs_exception& e) {
     tk_log(1, "Got pqxx::pqxx_exception");
     tk_log(3, "%s", e.message());
-    if (!is_row_error(e.sqlstate())) throw tk_exception(e.message(), tk_level_recoverable);
+    if (!pgs_is_row_error(e.sqlstate())) throw tk_exception(e.message(), tk_level_recoverable);
     add_row_error(number, e);
   }
 }
@@ -204,7 +202,10 @@ void pgs_recordset::update(udb_record& record) {
 }
 
 void pgs_recordset::add_row_error(int record_number, const tk_exception& error) {
-  row_errors.emplace_back(record_number, error);
+  if (refused_row_sink)
+    refused_row_sink(udb_row_error(record_number, error));
+  else
+    row_errors.emplace_back(record_number, error);
 }
 
 void pgs_recordset::finish() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,10 @@
     record set's end.
     Writing: append_record per row, then finish(), the explicit end of writing, which sends what is
     pending and reports a failure by throwing. After each append_record and after finish() the
-    writer collects take_row_errors(): the rows the destination refused, or stored only changed
-    (a text without a character the destination cannot hold). The destructor only
-    releases and never throws; a record set destroyed without finish() has nothing reported. */
+    writer collects take_row_errors(): the rows the destination refused, unless it gave a sink that
+    takes each of them as soon as the destination knows it, and the rows stored only changed (a
+    text without a character the destination cannot hold). The destructor only releases and never
+    throws; a record set destroyed without finish() has nothing reported. */
 class udb_recordset {
 public:
     std::wstring query_text;   ///< SELECT text when opened over a query; empty for a table
@@ -48,10 +50,21 @@ public:
     /// Hands over the rows the destination refused so far and forgets them; the base has none.
     virtual std::vector<udb_row_error> take_row_errors();
 
+    /// Takes each refused row, in record order, before any row after it is committed.
+    using row_error_sink = std::function<void(const udb_row_error&)>;
+    /// From now on refused rows go to `sink` instead of take_row_errors() (on sides that find
+    /// them; the others keep collecting). The sink may throw to end the writing at that row: the
+    /// rows before it are kept, the rows after it are not written, and the exception leaves
+    /// append_record or finish.
+    void set_row_error_sink(row_error_sink sink) { refused_row_sink = std::move(sink); }
+
     bool is_query() const { return !query_text.empty(); }
 
     /// Stores an index a reader found; the first primary or unique one becomes the update key.
     void add_index(const udb_index& index);
     /// Converts each field of the record in place to the type of the column at its position.
     void convert_record(udb_record& record) const;
+
+protected:
+    row_error_sink refused_row_sink;
 };

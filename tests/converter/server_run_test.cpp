@@ -346,3 +346,47 @@ TEST_F(ServerConversion, AStopCancelsAWaitOnAnotherSessionsLock) {
   EXPECT_TRUE(presenter.reports().empty());
   EXPECT_TRUE(contains(frame.events(), "log The conversion was stopped by the user.\n"));
 }
+
+namespace {
+
+/// Asks like the wizard's row-error dialog, answering Abort or Continue as told.
+class answering_presenter : public error_presenter {
+ public:
+  explicit answering_presenter(bool abort) : abort(abort) {}
+  dispatch mode() const override { return dispatch::interactive; }
+  void internal_error(const std::string& message) override { asked.push_back("internal: " + message); }
+  void error(const std::string& text) override { asked.push_back(text); }
+  continue_answer ask_continue(const std::string& text) override {
+    asked.push_back(text);
+    return {abort, false};
+  }
+  bool abort;
+  std::vector<std::string> asked;
+};
+
+}  // namespace
+
+TEST_F(ServerConversion, AbortAtARefusedRecordLandsTheRowsBeforeItAndNoneAfter) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 3000), numbered_sheet("Sheet2", 2)});
+  for (const bool abort : {true, false}) {
+    SCOPED_TRACE(abort);
+    existing_destination("integer");
+    exec(db, "ALTER TABLE public.sheet1 ADD CHECK (qty % 1000 <> 700)");  // records 700, 1700, 2700
+    answering_presenter answers(abort);
+    handler->set_presenter(&answers);
+    tamarind_convertor& c = connected(3);
+    convert(c);
+    handler->set_presenter(&presenter);
+    std::vector<std::string> expected = {"Sheet1, record #700: "};
+    if (!abort) expected = {"Sheet1, record #700: ", "Sheet1, record #1700: ", "Sheet1, record #2700: "};
+    ASSERT_EQ(answers.asked.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(answers.asked[i].rfind(expected[i], 0), 0u) << answers.asked[i];
+    const long long kept = abort ? 699 : 2997;
+    EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1 WHERE name LIKE 'r%'"), kept);
+    EXPECT_EQ(scalar(db, "SELECT coalesce(max(qty), 0) FROM public.sheet1"), abort ? 699 : 3000);
+    EXPECT_EQ(table_exists(db, "public.sheet2"), !abort);  // Abort ends the run
+    new_run();
+    exec("postgres", "DROP DATABASE " + db + " WITH (FORCE)");
+  }
+}

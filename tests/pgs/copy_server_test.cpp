@@ -337,3 +337,30 @@ TEST_F(ServerPgsCopy, InsertPathReportsRefusedRowsAndUpdateRewritesByKey) {
   keyless->update(*make_record({{L"id", ole_variant(1)}, {L"v", ole_variant(L"y")}}));
   EXPECT_EQ(scalar("SELECT v FROM nokey"), "x");
 }
+
+TEST_F(ServerPgsCopy, ASinkThatThrowsEndsTheWritingAtThatRecordWithTheRowsBeforeItCommitted) {
+  udb_schema fields;
+  fields.push_back(col(L"n", VT_I4));
+  auto rs = create(L"public.stopped", fields);
+  rs->set_copy_segment_bytes(20000);  // the refusal is found at a segment's end, inside append_record
+  std::vector<int> seen;
+  rs->set_row_error_sink([&](const udb_row_error& row) {
+    seen.push_back(row.record_number);
+    if (row.record_number == 3000) throw tk_final_exception();
+  });
+  int appended = 0;
+  try {
+    for (int i = 1; i <= 6000; ++i) {
+      rs->append_record(*make_record({{L"n", i % 1000 == 0 ? ole_variant(L"x") : ole_variant(i)}}));
+      appended = i;
+    }
+    FAIL() << "the sink's exception was lost";
+  } catch (const tk_final_exception&) {
+  }
+  EXPECT_LT(appended, 6000);
+  EXPECT_EQ(seen, (std::vector<int>{1000, 2000, 3000}));
+  EXPECT_THROW(rs->append_record(*make_record({{L"n", ole_variant(1)}})), tk_exception);
+  rs->finish();
+  EXPECT_TRUE(rs->take_row_errors().empty());
+  EXPECT_EQ(scalar("SELECT count(*) || ' ' || max(n) FROM stopped"), "2997 2999");
+}

@@ -1,0 +1,274 @@
+#include "pgs/pgs_copy_replay.h"
+
+#include <algorithm>
+
+#include "pgs/pgs_copy_spool.h"
+#include "pgs/pgs_copy_stream.h"
+#include "pgs/pgs_copy_wire.h"
+#include "tk/tk_exception.h"
+#include "tk/tk_logger.h"
+
+namespace {
+
+using step = pgs_copy_wire::step;
+
+// A probe covers a few times the lines seen between refused lines: long enough that it mostly
+// ends on a refused line rather than in one more round, short enough that the lines sent past the
+// refused one cost less than a round trip. The server drops those lines unread after most errors;
+// a key found twice, though, is seen only when the rows buffered before it go into the index, so
+// those lines were parsed and stored in vain, and the probe stays shorter.
+bool found_at_index(const std::string& sqlstate) { return sqlstate == "23505" || sqlstate == "23P01"; }
+
+double probe_reach(const std::string& sqlstate) { return found_at_index(sqlstate) ? 1.5 : 4.0; }
+constexpr std::size_t shortest_probe = 16;
+
+// Storing lines a probe had passed can fail (see restart()); storing failing this many times in a
+// row at the same place ends the worksheet rather than loop.
+constexpr int most_restarts = 8;
+
+constexpr std::size_t send_batch_bytes = 64 << 10;
+
+const char* const rollback_probe = "ROLLBACK TO SAVEPOINT tmd_probe; ";
+const char* const release_probe = "RELEASE SAVEPOINT tmd_probe; ";
+const char* const rollback_segment = "ROLLBACK TO SAVEPOINT tmd_segment; ";
+
+const char* const not_taken = "The server did not take the replay of refused COPY data";
+const char* const replay_failed = "The replay of refused COPY data failed";
+
+}  // namespace
+
+bool pgs_is_row_error(const std::string& sqlstate) {
+  return sqlstate.rfind("22", 0) == 0 || sqlstate.rfind("23", 0) == 0 || sqlstate.rfind("54", 0) == 0;
+}
+
+pgs_copy_refusal pgs_copy_replay::classify(const pgs_copy_wire& wire, const std::string& relation) {
+  pgs_copy_refusal why;
+  why.sqlstate = wire.error_sqlstate();
+  std::string detail;
+  why.line = pgs_copy_error_line(wire.error_message(), relation, &detail);
+  why.message = pgs_copy_error_text(wire.error_message(), detail);
+  return why;
+}
+
+pgs_copy_replay::pgs_copy_replay(pgs_copy_wire& wire_, pgs_copy_spool& spool_, const std::string& copy_sql_,
+                                 const std::string& relation_, std::string& owed_)
+    : wire(wire_), spool(spool_), copy_sql(copy_sql_), relation(relation_), owed(owed_) {}
+
+void pgs_copy_replay::failure(step result, const char* what) const {
+  const bool told = result == step::failed && !wire.error_message().empty();
+  throw tk_exception(told ? wire.error_message() : std::string(what), tk_level_recoverable);
+}
+
+void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_) {
+  report = &report_;
+  const std::size_t lines = spool.size();
+  refused.assign(lines, false);
+  gap = static_cast<double>(std::max<std::size_t>(first.line, 1));
+  reach = probe_reach(first.sqlstate);
+  probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
+  if (first.line >= 1 && first.line <= lines) {
+    decided_to = first.line - 1;
+    suspect(first.line - 1, first);
+  } else {
+    // No line named: halves of the segment are probed until the refused line stands alone.
+    halving = true;
+    probe_lines = std::max<std::size_t>(lines / 2, 1);
+  }
+  do {
+    while (decided_to < lines) probe();
+  } while (!store_decided(true));
+  owed += probe_end_statements();
+  probe_open = false;
+}
+
+std::string pgs_copy_replay::probe_end_statements() const {
+  return probe_open ? std::string(rollback_probe) + release_probe : std::string();
+}
+
+void pgs_copy_replay::probe() {
+  const std::size_t from = decided_to;
+  const std::size_t to = std::min(spool.size(), from + std::max<std::size_t>(probe_lines, 1));
+  const bool redo = count_sent(stored_to, decided_to) > 0;
+  if (!redo) stored_to = decided_to;
+  // One query: undo the last probe, store what it found good, open the next probe.
+  std::string sql;
+  sql.swap(owed);
+  if (probe_open) sql += rollback_probe;
+  if (probe_open && redo) sql += release_probe;
+  if (redo) sql += copy_sql + "; ";
+  if (redo || !probe_open) sql += "SAVEPOINT tmd_probe; ";
+  sql += copy_sql;
+  probe_open = false;
+  step result = wire.send(sql);
+  if (redo) {
+    if (result != step::copy_in) failure(result, not_taken);
+    const std::size_t redo_to = decided_to;
+    feed(stored_to, redo_to);
+    result = wire.end_copy();
+    if (result == step::failed) {
+      restart(classify(wire, relation), redo_to);
+      return;
+    }
+    stored_to = redo_to;
+  }
+  if (result != step::copy_in) failure(result, not_taken);
+  probe_open = true;
+  feed(from, to);
+  result = wire.end_copy();
+  // The lines before the suspect are stored now: it is the first refused one.
+  report_suspect();
+  if (result == step::done) {
+    decided_to = to;
+    if (to == spool.size() && stored_to == from) {
+      // The probe reached the segment's end with nothing before it left to store: it stays.
+      stored_to = to;
+      probe_open = false;
+      owed = release_probe;
+    }
+    // Halving, the refused line lies in the next half of what is left.
+    probe_lines = halving ? std::max<std::size_t>(probe_lines / 2, 1) : std::min(probe_lines * 2, spool.size());
+    return;
+  }
+  const pgs_copy_refusal why = classify(wire, relation);
+  if (!pgs_is_row_error(why.sqlstate)) failure(result, replay_failed);
+  const std::size_t sent = count_sent(from, to);
+  if (sent == 0) failure(result, replay_failed);
+  if (why.line >= 1 && why.line <= sent) {
+    const std::size_t line = nth_sent(from, to, why.line);
+    decided_to = line;
+    suspect(line, why);
+    if (cautious && !found_at_index(why.sqlstate) && count_sent(from, line) > 0) {
+      // Keys of the rows before it were not all checked yet: those rows are probed again alone.
+      decided_to = from;
+      probe_lines = line - from;
+    }
+  } else if (sent <= 1) {
+    const std::size_t line = nth_sent(from, to, 1);
+    decided_to = line;
+    suspect(line, why);
+  } else {
+    halving = true;
+    probe_lines = sent / 2;
+  }
+}
+
+bool pgs_copy_replay::store_decided(bool may_restart) {
+  if (count_sent(stored_to, decided_to) == 0) {
+    stored_to = decided_to;
+    report_suspect();
+    return true;
+  }
+  std::string sql;
+  sql.swap(owed);
+  sql += probe_end_statements();
+  sql += copy_sql;
+  probe_open = false;
+  const step sent = wire.send(sql);
+  if (sent != step::copy_in) failure(sent, not_taken);
+  const std::size_t redo_to = decided_to;
+  feed(stored_to, redo_to);
+  const step result = wire.end_copy();
+  if (result == step::failed) {
+    if (!may_restart) failure(result, replay_failed);
+    restart(classify(wire, relation), redo_to);
+    return false;
+  }
+  stored_to = redo_to;
+  report_suspect();
+  return true;
+}
+
+void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t redo_to) {
+  // Storing lines a probe had passed failed: a check the server makes only when buffered rows reach
+  // the index (a key) or at a COPY's end (a foreign key) refused one of them, though the probe had
+  // failed later, on a row's own data. The segment's savepoint lost all it held: the lines stored
+  // before go again, the suspect is not reported, and the line storing failed on is the suspect now
+  // (or, unnamed, is searched by halving). Another session changing the table can do the same.
+  if (!pgs_is_row_error(why.sqlstate)) failure(step::failed, replay_failed);
+  const std::size_t sent = count_sent(stored_to, redo_to);
+  const bool named = why.line >= 1 && why.line <= sent;
+  const std::size_t line = named ? nth_sent(stored_to, redo_to, why.line) : redo_to;
+  const bool progress = stored_to > restart_point || (named && line < restart_line);
+  restarts = progress ? 1 : restarts + 1;
+  restart_point = stored_to;
+  restart_line = line;
+  if (restarts > most_restarts)
+    throw tk_exception("The server keeps refusing rows it had taken: " + why.message, tk_level_recoverable);
+  tk_log(2, "COPY replay: storing refused (%s); the segment's stored lines go again", why.sqlstate);
+  if (has_suspect) refused[suspect_line] = false;
+  has_suspect = false;
+  cautious = true;
+  owed = rollback_segment;
+  probe_open = false;
+  const std::size_t stored_before = stored_to;
+  stored_to = 0;
+  if (named) {
+    decided_to = line;
+    suspect(line, why);
+  } else {
+    decided_to = stored_before;
+    halving = true;
+    probe_lines = std::max<std::size_t>(sent / 2, 1);
+  }
+}
+
+void pgs_copy_replay::suspect(std::size_t line, const pgs_copy_refusal& why) {
+  // Left out of what is sent from now on; reported once the lines before it are stored. A line
+  // found before it is the suspect instead (this one is found again if it is refused).
+  if (has_suspect) refused[suspect_line] = false;
+  refused[line] = true;
+  has_suspect = true;
+  suspect_line = line;
+  suspect_why = why;
+  decided_to = line + 1;
+  if (!halving) gap = (3 * gap + static_cast<double>(line + 1 - std::min(line, last_refused))) / 4;
+  halving = false;
+  last_refused = line + 1;
+  reach = probe_reach(why.sqlstate);
+  probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
+}
+
+void pgs_copy_replay::report_suspect() {
+  if (!has_suspect || count_sent(stored_to, suspect_line) > 0) return;
+  has_suspect = false;
+  try {
+    (*report)(suspect_line, suspect_why);
+  } catch (...) {
+    // Every line before it is stored; the probe of the lines after it goes.
+    owed += probe_end_statements();
+    probe_open = false;
+    throw;
+  }
+}
+
+void pgs_copy_replay::feed(std::size_t first, std::size_t last) {
+  batch.clear();
+  std::size_t line = first;
+  while (line < last) {
+    while (line < last && refused[line]) ++line;
+    std::size_t run_end = line;
+    while (run_end < last && !refused[run_end]) ++run_end;
+    spool.read(line, run_end, [&](const std::string& text) {
+      batch += text;
+      batch += '\n';
+      if (batch.size() >= send_batch_bytes) {
+        wire.put(batch);
+        batch.clear();
+      }
+    });
+    line = run_end;
+  }
+  if (!batch.empty()) wire.put(batch);
+}
+
+std::size_t pgs_copy_replay::nth_sent(std::size_t first, std::size_t last, std::size_t nth) const {
+  for (std::size_t line = first; line < last; ++line)
+    if (!refused[line] && --nth == 0) return line;
+  return last;
+}
+
+std::size_t pgs_copy_replay::count_sent(std::size_t first, std::size_t last) const {
+  std::size_t n = 0;
+  for (std::size_t line = first; line < last; ++line) n += refused[line] ? 0 : 1;
+  return n;
+}

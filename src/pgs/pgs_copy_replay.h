@@ -1,0 +1,97 @@
+#pragma once
+// The replay of a COPY segment the server refused: every line it takes is stored, every line it
+// refuses is reported, in line order, before any line after it is stored.
+//
+// The segment's own savepoint (rolled back to) holds what is stored. The next undecided lines go
+// as a probe COPY in a savepoint nested in it, which is always rolled back and released again. A
+// probe that fails names the line it refused ("COPY <table>, line N"); the lines before it are
+// then stored by one COPY in the segment's savepoint, in the same query as the next probe, and the
+// line is reported once they are stored: the server checks a key only when the rows buffered
+// before it reach the index, and a foreign key at the COPY's end, so a row's own fault can be
+// named first though an earlier row is refused too. Storing then fails, and the line is found
+// again in order. So a refused row costs two COPY statements and three round trips; whatever the
+// number of refused rows no savepoint is left behind, and the transaction keeps at most two
+// subtransactions per segment (the segment and a last probe that reached its end). When a failure
+// names no line, the probe is halved until it holds the refused line alone.
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pgs/pgs_copy_wire.h"
+
+class pgs_copy_spool;
+
+/// Why the server refused a COPY.
+struct pgs_copy_refusal {
+  std::size_t line = 0;  ///< 1-based line of that COPY the server names; 0 when it names none
+  std::string message;   ///< the server's message without its context, for a row error
+  std::string sqlstate;
+};
+
+/// Whether a SQLSTATE is a row's own fault (data exceptions, integrity violations, a row too
+/// large), so that the rows around it can still be stored.
+bool pgs_is_row_error(const std::string& sqlstate);
+
+class pgs_copy_replay {
+ public:
+  /// Called for each refused spool line, in order; it may throw to end the writing at that line.
+  using reporter = std::function<void(std::size_t line, const pgs_copy_refusal& why)>;
+
+  /// `copy_sql` is the COPY ... FROM STDIN statement, `relation` the table's name as the server
+  /// prints it in its errors. `owed` holds the statements to send before the next one; it must
+  /// start with the rollback to the segment's savepoint, and ends holding what the replay owes in
+  /// turn (the end of its last probe). The segment's savepoint is the caller's.
+  pgs_copy_replay(pgs_copy_wire& wire, pgs_copy_spool& spool, const std::string& copy_sql,
+                  const std::string& relation, std::string& owed);
+
+  /// Stores the spool's lines but the refused ones, which go to `report`. `first` is the refusal
+  /// of the segment's COPY. A failure that is no row's fault is a level-0 tk_exception (the
+  /// transaction is then in no state to commit). When `report` throws, the lines before the
+  /// refused one are stored first, then the exception goes on.
+  void run(const pgs_copy_refusal& first, const reporter& report);
+
+  /// The refusal the wire's last failure stands for.
+  static pgs_copy_refusal classify(const pgs_copy_wire& wire, const std::string& relation);
+
+ private:
+  void probe();
+  /// Stores the decided lines not stored yet; false when the server refused one of them now, which
+  /// sends the replay back to the segment's start (or, unless `may_restart`, fails).
+  bool store_decided(bool may_restart);
+  void restart(const pgs_copy_refusal& why, std::size_t redo_to);
+  /// A line a probe failed on: refused once the lines before it are stored.
+  void suspect(std::size_t line, const pgs_copy_refusal& why);
+  void report_suspect();
+  void feed(std::size_t first, std::size_t last);
+  /// The spool line of the `nth` (1-based) line sent from `first` on, or `last` when beyond it.
+  std::size_t nth_sent(std::size_t first, std::size_t last, std::size_t nth) const;
+  std::size_t count_sent(std::size_t first, std::size_t last) const;
+  std::string probe_end_statements() const;
+  [[noreturn]] void failure(pgs_copy_wire::step result, const char* what) const;
+
+  pgs_copy_wire& wire;
+  pgs_copy_spool& spool;
+  const std::string& copy_sql;
+  const std::string& relation;
+  std::string& owed;
+  const reporter* report = nullptr;
+
+  std::vector<bool> refused;    // per spool line
+  std::size_t stored_to = 0;    // lines before it are stored or refused
+  std::size_t decided_to = 0;   // [stored_to, decided_to): taken by the server, to be stored
+  bool probe_open = false;      // the probe savepoint exists (its COPY failed, or is to be undone)
+  std::size_t probe_lines = 0;  // lines of the next probe
+  bool halving = false;         // a failure named no line: the probe shrinks until it does
+  bool cautious = false;        // storing failed once: a row's own fault no longer proves the rows before it
+  double gap = 0;               // lines between refused lines, as seen so far
+  double reach = 0;             // probe length in gaps, for the last refusal's kind
+  std::size_t last_refused = 0;
+  bool has_suspect = false;
+  std::size_t suspect_line = 0;
+  pgs_copy_refusal suspect_why;
+  int restarts = 0;
+  std::size_t restart_point = 0;  // stored_to and the line of the last restart
+  std::size_t restart_line = 0;
+  std::string batch;
+};

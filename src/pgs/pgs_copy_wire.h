@@ -1,0 +1,47 @@
+#pragma once
+// Query strings that hold COPY ... FROM STDIN among other statements, sent on the connection of an
+// open transaction in one round trip ("ROLLBACK TO SAVEPOINT p; COPY t FROM STDIN; SAVEPOINT p;
+// COPY t FROM STDIN"). Each COPY's data is sent when the server asks for it; a statement that
+// fails skips the rest of its query string, as the server does for any simple query.
+#include <string>
+#include <string_view>
+
+namespace pqxx {
+class dbtransaction;
+}
+
+struct pg_conn;
+
+class pgs_copy_wire {
+ public:
+  /// Where a query stands after send() or end_copy().
+  enum class step {
+    copy_in,  ///< a COPY of the query waits for its data
+    done,     ///< every statement of the query succeeded
+    failed,   ///< a statement failed; error_sqlstate() and error_message() tell why
+  };
+
+  /// Uses the connection of `transaction`, which must stay open and idle between the calls.
+  explicit pgs_copy_wire(pqxx::dbtransaction& transaction);
+
+  /// Sends one query string; returns when its first COPY waits for data or when the query ended.
+  /// A connection failure (nothing could be sent) is a level-0 tk_exception.
+  step send(const std::string& sql);
+  /// Data for the waiting COPY: whole lines, each ended by a line feed.
+  void put(std::string_view data);
+  /// Ends the waiting COPY's data; returns at the query's next COPY or at its end.
+  step end_copy();
+
+  /// The failure the last `failed` step reported: SQLSTATE (empty when the server sent none, as
+  /// after a lost connection) and the server's whole message with its context lines.
+  const std::string& error_sqlstate() const { return sqlstate; }
+  const std::string& error_message() const { return message; }
+
+ private:
+  step collect();
+  [[noreturn]] void connection_failed(const char* what) const;
+
+  pg_conn* connection;
+  std::string sqlstate;
+  std::string message;
+};
