@@ -194,23 +194,27 @@ HRESULT parts_to_u64(const number_parts& parts, std::uint64_t& out)
 
 }  // namespace
 
-std::string double_to_text(double value)
+namespace {
+
+// Shortest text that reads back to the same value; a whole number within the range of a 64-bit
+// integer never takes an exponent ("100000", not "1e+05"), so integer columns accept it too.
+template <typename Real>
+std::string real_to_text(Real value)
 {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
     char buf[64];
-    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    const bool whole = std::trunc(value) == value && std::fabs(value) < Real(1e18);
+    const auto result = whole ? std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed)
+                              : std::to_chars(buf, buf + sizeof buf, value);
     return std::string(buf, result.ptr);
 }
 
-std::string float_to_text(float value)
-{
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-    char buf[64];
-    const auto result = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, result.ptr);
-}
+}  // namespace
+
+std::string double_to_text(double value) { return real_to_text(value); }
+
+std::string float_to_text(float value) { return real_to_text(value); }
 
 HRESULT double_from_text(std::string_view text, double& out)
 {

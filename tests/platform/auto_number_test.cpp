@@ -34,6 +34,12 @@ TEST_P(auto_number, doubles_print_shortest_and_read_back)
     EXPECT_EQ(double_to_text(std::numeric_limits<double>::quiet_NaN()), "NaN");
     EXPECT_EQ(double_to_text(-std::numeric_limits<double>::infinity()), "-Infinity");
     EXPECT_EQ(float_to_text(0.1f), "0.1");
+    // Whole numbers print without an exponent, which integer columns would refuse.
+    EXPECT_EQ(double_to_text(100000.0), "100000");
+    EXPECT_EQ(double_to_text(-159000000.0), "-159000000");
+    EXPECT_EQ(double_to_text(1e17), "100000000000000000");
+    EXPECT_EQ(float_to_text(1e6f), "1000000");
+    EXPECT_EQ(double_to_text(1e20), "1e+20");
     for (double d : {0.1, 1.0 / 3.0, 1e300, 5e-324, -123456.789, 9007199254740993.0}) {
         double back = 0;
         ASSERT_EQ(double_from_text(double_to_text(d), back), S_OK);
