@@ -54,6 +54,12 @@ void tamarind_convertor::request_stop() {
   if (m_blocking) engine.cancel();
 }
 
+bool tamarind_convertor::replaces(pgs_database& destination, const std::string& table_key) const {
+  if (m_replace_only.empty()) return true;
+  const auto [schema, table] = destination.split_name(m_replace_only);
+  return table_key == engine.object_name(schema.empty() ? std::wstring(L"public") : schema) + "." + engine.object_name(table);
+}
+
 void tamarind_convertor::throw_if_stopped() const {
   if (stop_requested()) throw tk_final_exception();
 }
@@ -121,12 +127,10 @@ void tamarind_convertor::prepare_worksheets(dao_database& workbook) {
     report_missing(set_sel_sheets(chosen));
     if (worksheets.empty())
       throw tk_exception("None of the selected worksheets exists in the workbook.", tk_level_recoverable);
-  } else if (m_front_end == tmd_front_end::agent) {
-    // No selection: the agent converts every worksheet.
+  } else {
+    // No selection: every worksheet (a profile naming none, the agent without a list).
     set_sel_sheets(listed);
     m_selection_requested = false;
-  } else {
-    worksheets.clear();
   }
 }
 
@@ -140,6 +144,12 @@ void tamarind_convertor::convert_from_xls() {
         tk_level_error);
   // The destination is touched only once the workbook is open and its worksheets are known.
   std::unique_ptr<dao_database> workbook = open_xls(dao, src, x_fnames);
+  if (m_nothing_chosen) {
+    // The user chose to convert nothing: the destination stays as it is, even a pending drop.
+    tk_log(3, "No worksheet was chosen: nothing is converted");
+    m_drop_pending.store(false);
+    return;
+  }
   prepare_worksheets(*workbook);
   std::unique_ptr<pgs_database> destination;
   {
@@ -196,7 +206,7 @@ void tamarind_convertor::convert_worksheet(pgs_database& destination, dao_databa
   if (exists) {
     if (written_before && mode != 3)
       throw tk_exception("Table '%s' was already written by this conversion", table_name, tk_level_recoverable);
-    if (mode == 2) return;
+    if (mode == 2 || (mode == 1 && !replaces(destination, written_key))) return;
     if (mode == 0)
       throw tk_exception("Table '%s' already exists", table_name, tk_level_recoverable);
     if (mode == 1) {

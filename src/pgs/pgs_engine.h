@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include <functional>
+#include <memory>
 #include <pqxx/connection>
 
 #include "pgs/pgs_validator.h"
@@ -13,6 +15,15 @@
 
 
 class pgs_database;
+
+/// What a connection is made with (texts UTF-8; empty ones are left to libpq's environment).
+struct pgs_connect_params {
+  std::string host;
+  std::string user;
+  std::string password;
+  std::string database;
+  int port = 0;
+};
 
 class pgs_engine : public tk_singleton<pgs_engine> {
  public:
@@ -27,6 +38,15 @@ class pgs_engine : public tk_singleton<pgs_engine> {
   /// "postgres", and when that fails, once more to the user's default database.
   void connect(const std::string& host, const std::string& user, const std::string& password,
                const std::string& database, int port);
+
+  /// The attempt connect() makes, on a connection of its own: it touches no engine, so it may run
+  /// on any thread (and be abandoned there) while the engine stays with its owner. Throws
+  /// pgs_exception as connect() does.
+  static std::unique_ptr<pqxx::connection> open_detached(const pgs_connect_params& params, bool case_sensitive);
+  /// connect() with the attempt made by `open` (open_detached, or one waited for elsewhere); the
+  /// connection it returns is swapped in. What it throws leaves the old connection.
+  using opener = std::function<std::unique_ptr<pqxx::connection>(const pgs_connect_params&)>;
+  void connect_with(const pgs_connect_params& params, const opener& open);
 
   /// True when a database of that name exists and is not a template.
   bool is_db_exist(const std::wstring& name);
@@ -56,7 +76,7 @@ class pgs_engine : public tk_singleton<pgs_engine> {
   std::string object_name(const std::wstring& name) const;
 
  private:
-  void open_connection(const std::string& conninfo, const char* attempt);
+  void adopt(std::unique_ptr<pqxx::connection> fresh);
   bool is_template(const std::string& name);
 
   bool case_sensitive = false;

@@ -1,4 +1,5 @@
 // The connection page: Local and Remote, what is stored, and what Next does with the connection.
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -43,7 +44,10 @@ TEST(ConnectSettings, HeaderAndStoredHostChooseLocalOrRemote) {
   EXPECT_EQ(page.edit(pgs_settings_page::id_user)->text(), QStringLiteral("alice"));
   EXPECT_EQ(page.edit(pgs_settings_page::id_password)->text(), QStringLiteral("pw"));
   EXPECT_EQ(page.edit(pgs_settings_page::id_password)->echoMode(), QLineEdit::Password);
-  EXPECT_EQ(page.edit(pgs_settings_page::id_port)->text(), QStringLiteral("0"));
+  // No stored port shows the one libpq takes: its environment's, else 5432 (never 0).
+  const char* env_port = std::getenv("PGPORT");
+  EXPECT_EQ(page.edit(pgs_settings_page::id_port)->text(),
+            env_port && *env_port ? QString::fromUtf8(env_port) : QStringLiteral("5432"));
 
   env.converter().set_connection_params("db.example", "bob", "", 6543);
   page.settings->page_init();

@@ -66,6 +66,8 @@ bool welcome_page::show() {
   m_link->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(QString::fromUtf8(maker_site)));
   m_link->setTextInteractionFlags(Qt::TextBrowserInteraction);
   m_link->setOpenExternalLinks(true);
+  // Shown whole: the page grows rather than cut the address.
+  m_link->setMinimumWidth(m_link->sizeHint().width());
   m_link_attached = true;
   return true;
 }
