@@ -179,6 +179,25 @@ TEST(ConnectSource, NextChecksInOrderAndStaysOnTheFirstFailure) {
   EXPECT_FALSE(env.shell().forced_status().has_value());
 }
 
+TEST(ConnectSource, TheServerGoneBeforeTheRunIsToldWithOkAndLeadsBackToTheConnectionPage) {
+  environment env;
+  int asked = 0;
+  wizard_error_presenter::set_continue_hook([&](const std::string&) {
+    ++asked;
+    return error_presenter::continue_answer{};
+  });
+  source_page page(env);
+  page.fill(workbook, "db");  // never connected: the destination cannot be looked up
+  page.next();
+  ASSERT_TRUE(wizard_test::wait_until([&] { return env.shell().currentId() == 134; }));
+  EXPECT_EQ(asked, 0) << "no Continue that cannot continue";
+  ASSERT_EQ(env.boxes().count(), 1u);
+  EXPECT_EQ(env.boxes().boxes()[0].type, wizard_box::kind::error);
+  EXPECT_TRUE(env.shell().isVisible());
+  EXPECT_FALSE(env.shell().forced_status().has_value());
+  wizard_error_presenter::set_continue_hook({});
+}
+
 TEST(ConnectSource, CsvSourceNeedsATableNameAndAnExistingFile) {
   environment env;
   env.converter().set_from_xls(false);
