@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "converter/error_handler.h"
 #include "converter/error_tables.h"
@@ -77,16 +78,17 @@ void add_run_pages(wizard_shell& shell) {
   shell.add_page(finish);
 }
 
-/// Connects before the unattended run, off the GUI thread. False when the server refused (told
-/// with OK: nothing can go on) or the user abandoned the attempt: the quick launch failed.
-bool connect_at_quick_launch(tamarind_convertor& converter) {
+/// Connects before the unattended run, off the GUI thread. The program's status when it did not:
+/// 1 when the server refused (told with OK: nothing can go on), 0 when the user cancelled.
+std::optional<int> connect_at_quick_launch(tamarind_convertor& converter) {
   try {
-    return connect_in_background(converter);
+    if (!connect_in_background(converter)) return 0;
   } catch (const tk_exception& e) {
     const wizard_error_presenter::no_continue_scope no_continue;
     report_tk_exception(e);
-    return false;
+    return 1;
   }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -120,7 +122,7 @@ int run_wizard_program(error_handler& handler, const std::string& command_line,
         wizard_shell::error(tk_wformat(ui_msg_cannot_load_profile, command_line));
         return 0;
       }
-      if (!connect_at_quick_launch(converter)) return 1;
+      if (const std::optional<int> failed = connect_at_quick_launch(converter)) return *failed;
       converter.check_dest();
     } else {
       add_interactive_pages(shell);
