@@ -158,7 +158,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// when the load fails (the stop-safe flag from_xls is kept apart).
   auto settings() {
     return std::tie(src, dest, logfile, mode, sel_tables, selected, available_queries, only_definitions, skip_indexes,
-                    worksheets, m_selection_requested, m_every_worksheet, m_nothing_chosen, host, user, password, port, schema, x_fnames, refine_types);
+                    worksheets, m_selection_requested, m_every_worksheet, m_nothing_chosen, host, user, password, port,
+                    schema, x_fnames, refine_types);
   }
 
   void report_row_errors(udb_recordset& destination);

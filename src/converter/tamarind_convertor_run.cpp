@@ -57,7 +57,8 @@ void tamarind_convertor::request_stop() {
 bool tamarind_convertor::replaces(pgs_database& destination, const std::string& table_key) const {
   if (m_replace_only.empty()) return true;
   const auto [schema, table] = destination.split_name(m_replace_only);
-  return table_key == engine.object_name(schema.empty() ? std::wstring(L"public") : schema) + "." + engine.object_name(table);
+  const std::wstring schema_name = schema.empty() ? std::wstring(L"public") : schema;
+  return table_key == engine.object_name(schema_name) + "." + engine.object_name(table);
 }
 
 void tamarind_convertor::throw_if_stopped() const {

@@ -2,12 +2,11 @@
 // The one gateway to the PostgreSQL server: it holds the process's single connection and runs the
 // server-level operations (test for, create, open and drop databases). Every other class of this
 // side reaches the connection through pgs_engine::instance().
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include <functional>
-#include <memory>
 #include <pqxx/connection>
 
 #include "pgs/pgs_validator.h"

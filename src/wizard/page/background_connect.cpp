@@ -55,7 +55,8 @@ bool connect_in_background(pgs_converter_impl& converter) {
   const pgs_connect_params params = converter.connect_params();
   const bool case_sensitive = converter.get_engine().is_case_sensitive();
   background_connect_opener open = current_opener();
-  if (!open) open = [case_sensitive](const pgs_connect_params& p) { return pgs_engine::open_detached(p, case_sensitive); };
+  if (!open)
+    open = [case_sensitive](const pgs_connect_params& p) { return pgs_engine::open_detached(p, case_sensitive); };
 
   auto state = std::make_shared<attempt_state>();
   std::thread([state, params, open] {

@@ -278,7 +278,9 @@ int sel_file_page::next_for_csv(bool db_exists) {
     database = converter.get_engine().open_db(converter.get_dest(), 4, std::wstring());
   }
   if (!database->is_table_exist(pgs_base_db::get_full_name(table))) {
+    // Nothing was asked: the run writes this table and leaves any other existing one alone.
     converter.set_mode(1);
+    converter.set_replace_only(table);
     converter.check_dest();
     return 0;
   }

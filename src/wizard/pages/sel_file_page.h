@@ -1,9 +1,10 @@
 #pragma once
 // "Step 2 of 4": the workbook to convert and the PostgreSQL database to write into. Next checks
-// the entries, opens the workbook, and asks what to do with a destination that already exists
-// (the answer becomes the converter's mode; nothing is dropped here: the run does it). A CSV source, chosen only by the stored settings or
-// a profile, asks for a table name instead and what to do with an existing table; since only
-// workbooks can be converted, its file must be one too, and nothing is dropped on this page.
+// the entries, opens the workbook, and asks what to do with a destination that already exists:
+// the answer becomes the converter's mode, and the run carries it out (nothing is dropped on this
+// page). A CSV source, chosen only by the stored settings or a profile, asks for a table name
+// instead and what to do with an existing table; since only workbooks can be converted, its file
+// must be one too.
 #include <string>
 
 #include "wizard/page/wizard_page.h"

@@ -98,8 +98,9 @@ bool open_help(const QString& path) {
     opener = help_opener_fn;
   }
   if (opener) return opener(path);
-  // An argument list, never a shell: nothing in the path is interpreted.
-  auto* process = new QProcess(QCoreApplication::instance());
+  // An argument list, never a shell: nothing in the path is interpreted. No parent: xdg-open may
+  // run the browser in its place, which must outlive the wizard rather than be killed with it.
+  auto* process = new QProcess;
   QObject::connect(process, &QProcess::finished, process, [process, path](int code, QProcess::ExitStatus status) {
     process->deleteLater();
     if (status != QProcess::NormalExit || code != 0) show_no_browser(path);
