@@ -122,6 +122,9 @@ bool tamarind_convertor::load_options(udb_profile& profile, bool list_sheets) {
   read_flag(L"refine types", [&](bool v) { refine_types = v; });
   read_flag(L"convert from xls", [&](bool v) { from_xls.store(v); });
   tk_log(1, "Duplicate selected tables in 'worksheets' array");
+  // A profile naming no worksheet means every worksheet, whichever program runs it.
+  m_every_worksheet = sel_tables.empty();
+  m_nothing_chosen = false;
   if (!list_sheets) return true;
   return select_worksheets(sel_tables);
 }
@@ -161,7 +164,15 @@ bool tamarind_convertor::load_profile_file(const std::wstring& path, bool list_s
 
 std::vector<std::wstring> tamarind_convertor::set_sel_sheets(const std::vector<std::wstring>& names) {
   m_selection_requested = !names.empty();
+  m_nothing_chosen = false;
+  if (m_selection_requested) m_every_worksheet = false;
   return xls_reader::set_sel_sheets(names);
+}
+
+void tamarind_convertor::choose_no_worksheet() {
+  set_sel_sheets({});
+  m_every_worksheet = false;
+  m_nothing_chosen = true;
 }
 
 void tamarind_convertor::report_missing(const std::vector<std::wstring>& names) {

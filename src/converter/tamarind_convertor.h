@@ -70,6 +70,10 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   void set_case_sens(bool value) noexcept { case_sens = value; }
   bool get_refine_types() const noexcept { return refine_types; }
   void set_refine_types(bool value) noexcept { refine_types = value; }
+  /// In mode 1, the one existing table the run replaces (empty: every table it writes); other
+  /// existing tables are left as they are. The wizard's answer about a CSV source's table.
+  void set_replace_only(const std::wstring& table) { m_replace_only = table; }
+  const std::wstring& get_replace_only() const noexcept { return m_replace_only; }
 
   /// Always true: the connection is tested when it is made.
   bool test_connection() override;
@@ -103,6 +107,13 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// workbook." when names were given and none exists.
   bool select_worksheets(const std::vector<std::wstring>& names);
   bool selection_requested() const noexcept { return m_selection_requested; }
+  /// True after a profile that names no worksheet was loaded, until a selection is made: such a
+  /// profile converts every worksheet.
+  bool every_worksheet_by_profile() const noexcept { return m_every_worksheet && !m_selection_requested; }
+  /// The wizard's user removed every worksheet and confirmed: the run converts nothing and leaves
+  /// the destination untouched. Undone by the next set_sel_sheets.
+  void choose_no_worksheet();
+  bool no_worksheet_chosen() const noexcept { return m_nothing_chosen; }
 
   // ---- the run -------------------------------------------------------------------------
   /// The run: reports what fails and never lets a conversion error escape. Only the program's exit
@@ -151,7 +162,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// when the load fails (the stop-safe flag from_xls is kept apart).
   auto settings() {
     return std::tie(src, dest, logfile, mode, sel_tables, selected, available_queries, only_definitions, skip_indexes,
-                    worksheets, m_selection_requested, host, user, password, port, schema, x_fnames, refine_types);
+                    worksheets, m_selection_requested, m_every_worksheet, m_nothing_chosen, host, user, password, port,
+                    schema, x_fnames, refine_types);
   }
 
   /// Reports one refused row with its record number; throws what the error handler throws (an
@@ -175,6 +187,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   void watch_stop() noexcept;
   /// Marks the run ended and joins the watch.
   void end_stop_watch();
+  /// Whether mode 1 replaces this existing table ("schema.table" as the server names it).
+  bool replaces(pgs_database& destination, const std::string& table_key) const;
   frame_services* required_frame(int line) const;
   /// Whether the run's progress lines are shown (the agent's silent option hides them).
   bool shows_progress() const noexcept { return !silent.load(); }
@@ -182,6 +196,9 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   const tmd_front_end m_front_end;
   std::atomic<frame_services*> m_frame{nullptr};
   bool m_selection_requested = false;
+  bool m_every_worksheet = false;
+  bool m_nothing_chosen = false;
+  std::wstring m_replace_only;
   std::atomic<bool> m_drop_pending{false};
   std::atomic<bool> m_finish_page_shown{false};
   /// Guards the decision to cancel a server statement against the run entering or leaving one.

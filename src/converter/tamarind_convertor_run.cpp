@@ -106,6 +106,13 @@ void tamarind_convertor::report_stop() {
     frame->write_log(tk_utf8_to_unicode(std::string(stopped_text) + "\n"));
 }
 
+bool tamarind_convertor::replaces(pgs_database& destination, const std::string& table_key) const {
+  if (m_replace_only.empty()) return true;
+  const auto [schema, table] = destination.split_name(m_replace_only);
+  const std::wstring schema_name = schema.empty() ? std::wstring(L"public") : schema;
+  return table_key == engine.object_name(schema_name) + "." + engine.object_name(table);
+}
+
 void tamarind_convertor::throw_if_stopped() const {
   if (stop_requested()) throw tk_final_exception();
 }
@@ -203,12 +210,10 @@ void tamarind_convertor::prepare_worksheets(dao_database& workbook) {
     report_missing(set_sel_sheets(chosen));
     if (worksheets.empty())
       throw tk_exception("None of the selected worksheets exists in the workbook.", tk_level_recoverable);
-  } else if (m_front_end == tmd_front_end::agent) {
-    // No selection: the agent converts every worksheet.
+  } else {
+    // No selection: every worksheet (a profile naming none, the agent without a list).
     set_sel_sheets(listed);
     m_selection_requested = false;
-  } else {
-    worksheets.clear();
   }
 }
 
@@ -223,6 +228,12 @@ void tamarind_convertor::convert_from_xls() {
   // The destination is touched only once the workbook is open and at least one selected worksheet
   // has been read whole: a workbook whose sheets are all damaged leaves it as it was.
   std::unique_ptr<dao_database> workbook = open_xls(dao, src, x_fnames);
+  if (m_nothing_chosen) {
+    // The user chose to convert nothing: the destination stays as it is, even a pending drop.
+    tk_log(3, "No worksheet was chosen: nothing is converted");
+    m_drop_pending.store(false);
+    return;
+  }
   prepare_worksheets(*workbook);
   if (worksheets.empty()) throw tk_exception(no_worksheet_text, tk_level_recoverable);
   throw_if_stopped();
@@ -303,7 +314,7 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
   if (exists) {
     if (written_before && mode != 3)
       throw tk_exception("Table '%s' was already written by this conversion", table_name, tk_level_recoverable);
-    if (mode == 2) return;
+    if (mode == 2 || (mode == 1 && !replaces(destination, written_key))) return;
     if (mode == 0)
       throw tk_exception("Table '%s' already exists", table_name, tk_level_recoverable);
     if (mode == 1) {

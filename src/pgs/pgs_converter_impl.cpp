@@ -34,6 +34,15 @@ void pgs_converter_impl::connect_pgs_server() {
   engine.connect(host, user, password, std::string(), port);
 }
 
+void pgs_converter_impl::connect_pgs_server(const pgs_engine::opener& open) {
+  tk_log(1, "pgs_converter_impl::connect_pgs_server");
+  engine.connect_with(connect_params(), open);
+}
+
+pgs_connect_params pgs_converter_impl::connect_params() const {
+  return pgs_connect_params{host, user, password, std::string(), port};
+}
+
 bool pgs_converter_impl::test_query(const std::wstring&) {
   tk_log(2, "pgs_converter_impl::test_query");
   return true;

@@ -22,6 +22,10 @@ class pgs_converter_impl {
   /// Connects the engine with the stored settings to the maintenance database (or the user's
   /// default one). Throws pgs_exception when the server cannot be reached.
   void connect_pgs_server();
+  /// The same with the attempt made by `open` (see pgs_engine::connect_with).
+  void connect_pgs_server(const pgs_engine::opener& open);
+  /// What connect_pgs_server connects with.
+  pgs_connect_params connect_params() const;
 
   /// Writes "pgs settings": each key only when its setting is set. True.
   bool store_profile(udb_profile& profile);

@@ -48,12 +48,21 @@ pgs_engine::~pgs_engine() {
   m_connection.reset();
 }
 
-void pgs_engine::open_connection(const std::string& conninfo, const char* attempt) {
+namespace {
+
+std::unique_ptr<pqxx::connection> open_fresh(const std::string& conninfo, const char* attempt) {
   tk_log(3, attempt);
   auto fresh = std::make_unique<pqxx::connection>(conninfo);
   fresh->set_client_encoding("UTF8");
   // Literals double apostrophes only; backslashes must stay plain characters.
   fresh->set_variable("standard_conforming_strings", "on");
+  return fresh;
+}
+
+}  // namespace
+
+void pgs_engine::adopt(std::unique_ptr<pqxx::connection> fresh) {
+  // Made here, on the thread that owns the connection; a stop on another thread only uses it.
   std::unique_ptr<pg_cancel, cancel_key_free> cancel_key(make_cancel_key(*fresh));
   {
     std::lock_guard lock(m_connection_mutex);
@@ -64,32 +73,43 @@ void pgs_engine::open_connection(const std::string& conninfo, const char* attemp
   tk_log(3, "The connection has been established");
 }
 
-void pgs_engine::connect(const std::string& host_, const std::string& user_, const std::string& password_,
-                         const std::string& database_, int port_) {
-  tk_log(2, "pgs_engine::connect(%s,%s,%s,%d)", host_, user_, password_.empty() ? "" : "***", port_);
-  user = user_;
-  password = password_;
-  // The server named now, also when none is named (the local one): keeping an earlier host would
-  // send a local connection to the server of a failed remote attempt.
-  host = host_;
-  port = port_;
+std::unique_ptr<pqxx::connection> pgs_engine::open_detached(const pgs_connect_params& params, bool case_sensitive) {
+  tk_log(2, "pgs_engine::open_detached(%s,%s,%s,%d)", params.host, params.user, params.password.empty() ? "" : "***",
+         params.port);
   const std::string target =
-      database_.empty() ? std::string(maintenance_database)
-                        : pgs_object_name(tk_utf8_to_unicode(database_), case_sensitive);
+      params.database.empty() ? std::string(maintenance_database)
+                              : pgs_object_name(tk_utf8_to_unicode(params.database), case_sensitive);
   tk_log(2, "database=%s", target);
-  const pgs_conninfo info = pgs_build_conninfo(host, user, password, target, port);
-  const std::string secret = password.size() >= min_masked_secret ? password : std::string();
+  const pgs_conninfo info = pgs_build_conninfo(params.host, params.user, params.password, target, params.port);
+  const std::string secret = params.password.size() >= min_masked_secret ? params.password : std::string();
   try {
-    open_connection(info.primary, "Connecting to PostgreSQL server (1)...");
-    return;
+    return open_fresh(info.primary, "Connecting to PostgreSQL server (1)...");
   } catch (const pqxx::pqxx_exception& e) {
-    if (!database_.empty()) throw pgs_exception(pgs_mask_secret(pgs_error_text(e), secret));
+    if (!params.database.empty()) throw pgs_exception(pgs_mask_secret(pgs_error_text(e), secret));
   }
   try {
-    open_connection(info.fallback, "Connecting to PostgreSQL server (2)...");
+    return open_fresh(info.fallback, "Connecting to PostgreSQL server (2)...");
   } catch (const pqxx::pqxx_exception& e) {
     throw pgs_exception(pgs_mask_secret(pgs_error_text(e), secret));
   }
+}
+
+void pgs_engine::connect(const std::string& host_, const std::string& user_, const std::string& password_,
+                         const std::string& database_, int port_) {
+  connect_with(pgs_connect_params{host_, user_, password_, database_, port_},
+               [this](const pgs_connect_params& params) { return open_detached(params, case_sensitive); });
+}
+
+void pgs_engine::connect_with(const pgs_connect_params& params, const opener& open) {
+  tk_log(2, "pgs_engine::connect(%s,%s,%s,%d)", params.host, params.user, params.password.empty() ? "" : "***",
+         params.port);
+  user = params.user;
+  password = params.password;
+  // The server named now, also when none is named (the local one): keeping an earlier host would
+  // send a local connection to the server of a failed remote attempt.
+  host = params.host;
+  port = params.port;
+  adopt(open(params));
 }
 
 pqxx::connection& pgs_engine::connection() {

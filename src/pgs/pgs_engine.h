@@ -2,6 +2,7 @@
 // The one gateway to the PostgreSQL server: it holds the process's single connection and runs the
 // server-level operations (test for, create, open and drop databases). Every other class of this
 // side reaches the connection through pgs_engine::instance().
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,15 @@
 
 class pgs_database;
 struct pg_cancel;  // libpq's PGcancel
+
+/// What a connection is made with (texts UTF-8; empty ones are left to libpq's environment).
+struct pgs_connect_params {
+  std::string host;
+  std::string user;
+  std::string password;
+  std::string database;
+  int port = 0;
+};
 
 class pgs_engine : public tk_singleton<pgs_engine> {
  public:
@@ -28,6 +38,15 @@ class pgs_engine : public tk_singleton<pgs_engine> {
   /// "postgres", and when that fails, once more to the user's default database.
   void connect(const std::string& host, const std::string& user, const std::string& password,
                const std::string& database, int port);
+
+  /// The attempt connect() makes, on a connection of its own: it touches no engine, so it may run
+  /// on any thread (and be abandoned there) while the engine stays with its owner. Throws
+  /// pgs_exception as connect() does.
+  static std::unique_ptr<pqxx::connection> open_detached(const pgs_connect_params& params, bool case_sensitive);
+  /// connect() with the attempt made by `open` (open_detached, or one waited for elsewhere); the
+  /// connection it returns is swapped in. What it throws leaves the old connection.
+  using opener = std::function<std::unique_ptr<pqxx::connection>(const pgs_connect_params&)>;
+  void connect_with(const pgs_connect_params& params, const opener& open);
 
   /// True when a database of that name exists and is not a template.
   bool is_db_exist(const std::wstring& name);
@@ -58,7 +77,7 @@ class pgs_engine : public tk_singleton<pgs_engine> {
   std::string object_name(const std::wstring& name) const;
 
  private:
-  void open_connection(const std::string& conninfo, const char* attempt);
+  void adopt(std::unique_ptr<pqxx::connection> fresh);
   bool is_template(const std::string& name);
 
   bool case_sensitive = false;

@@ -14,6 +14,19 @@ const std::wstring generic = udb_profile::generic_section;
 // A flag is true for any text but "0".
 bool flag_value(const std::wstring& text) { return text != L"0"; }
 
+/// A query as one profile line: each line break (CR LF, CR or LF) becomes a blank, which SQL
+/// reads alike, since a line break inside a value cannot be written.
+std::wstring one_line(const std::wstring& sql) {
+  std::wstring line;
+  line.reserve(sql.size());
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const wchar_t c = sql[i];
+    if (c == L'\r' && i + 1 < sql.size() && sql[i + 1] == L'\n') continue;
+    line += c == L'\r' || c == L'\n' ? L' ' : c;
+  }
+  return line;
+}
+
 }  // namespace
 
 udb_converter::udb_converter() { tk_log(2, "udb_converter::ctor"); }
@@ -39,11 +52,11 @@ bool udb_converter::store_profile(udb_profile& profile) {
   tk_log(2, "udb_converter::store_profile");
   for (const auto& [name, sql] : available_queries) {
     tk_log(1, "Available Query: (%s,%s)", name, sql);
-    profile.set_value(udb_profile::available_queries_section, name, sql);
+    profile.set_value(udb_profile::available_queries_section, name, one_line(sql));
   }
   for (const auto& [name, sql] : selected) {
     tk_log(1, "Selected Query: (%s,%s)", name, sql);
-    profile.set_value(udb_profile::selected_tables_section, name, sql);
+    profile.set_value(udb_profile::selected_tables_section, name, one_line(sql));
   }
   profile.set_value(generic, L"src", src);
   profile.set_value(generic, L"dest", dest);

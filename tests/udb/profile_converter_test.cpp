@@ -194,6 +194,16 @@ TEST(profile_converter, SettingsRoundTripThroughAFile) {
   fs::remove_all(dir);
 }
 
+TEST(profile_converter, QueriesWithLineBreaksAreStoredOnOneLine) {
+  test_converter c;
+  c.select(L"q", L"SELECT *\r\nFROM [a$]\nWHERE x\r= 1");
+  c.add_query(L"r", L"SELECT 1\nFROM [b$]");
+  udb_profile p;
+  ASSERT_TRUE(c.store_profile(p));
+  EXPECT_EQ(p.get_value(udb_profile::selected_tables_section, L"q"), L"SELECT * FROM [a$] WHERE x = 1");
+  EXPECT_EQ(p.get_value(udb_profile::available_queries_section, L"r"), L"SELECT 1 FROM [b$]");
+}
+
 TEST(profile_converter, UnstorableValueIsRefused) {
   test_converter c;
   c.set_src(L"/data/book.xlsx ");  // a trailing blank would be lost

@@ -1,13 +1,22 @@
 // The connection page: Local and Remote, what is stored, and what Next does with the connection.
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <pqxx/pqxx>
+#include <thread>
 
 #include "connect_test_support.h"
 #include "pg_test.h"
+#include "pgs/pgs_exception.h"
 #include "wizard/app/ui_messages.h"
+#include "wizard/page/background_connect.h"
 #include "wizard/pages/pgs_settings_page.h"
 #include "wizard/pages/sel_file_page.h"
 #include "wizard/pages/welcome_page.h"
@@ -43,7 +52,10 @@ TEST(ConnectSettings, HeaderAndStoredHostChooseLocalOrRemote) {
   EXPECT_EQ(page.edit(pgs_settings_page::id_user)->text(), QStringLiteral("alice"));
   EXPECT_EQ(page.edit(pgs_settings_page::id_password)->text(), QStringLiteral("pw"));
   EXPECT_EQ(page.edit(pgs_settings_page::id_password)->echoMode(), QLineEdit::Password);
-  EXPECT_EQ(page.edit(pgs_settings_page::id_port)->text(), QStringLiteral("0"));
+  // No stored port shows the one libpq takes: its environment's, else 5432 (never 0).
+  const char* env_port = std::getenv("PGPORT");
+  EXPECT_EQ(page.edit(pgs_settings_page::id_port)->text(),
+            env_port && *env_port ? QString::fromUtf8(env_port) : QStringLiteral("5432"));
 
   env.converter().set_connection_params("db.example", "bob", "", 6543);
   page.settings->page_init();
@@ -123,6 +135,7 @@ TEST(ConnectSettings, NonAsciiSettingsTravelAsUtf8) {
 TEST(ConnectSettings, FailureTextComesFromThePostgresTableOrTheException) {
   EXPECT_EQ(pgs_settings_page::connect_error_text(-30082, "raw"), "Incorrect username or password");
   EXPECT_EQ(pgs_settings_page::connect_error_text(0, "could not connect"), "could not connect");
+  EXPECT_EQ(pgs_settings_page::connect_error_text(0, "no server\n\tIs it running?"), "no server\nIs it running?");
   // A code of the workbook table is not looked up here.
   EXPECT_EQ(pgs_settings_page::connect_error_text(68697, "own text"), "own text");
 }
@@ -144,6 +157,35 @@ TEST(ConnectSettings, RefusedConnectionShowsOneBoxAndStays) {
   // The settings were stored before the attempt.
   EXPECT_EQ(env.converter().get_host(), "127.0.0.1");
   EXPECT_EQ(env.converter().get_port(), 1);
+}
+
+TEST(ConnectSettings, ConnectingRunsOffTheGuiThreadAndCancelAbandonsIt) {
+  environment env;
+  connection_pages page(env);
+  // An attempt that hangs like an unreachable host until the test lets it end.
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  set_background_connect_opener([release, ended](const pgs_connect_params&) -> std::unique_ptr<pqxx::connection> {
+    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ended->store(true);
+    throw pgs_exception(std::string("refused"));
+  });
+  // Meanwhile the window serves events under a busy cursor with Next off; Cancel, Yes closes it.
+  bool busy = false, next_off = false;
+  QTimer::singleShot(100, [&] {
+    busy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    next_off = !env.shell().button(QWizard::NextButton)->isEnabled();
+    env.boxes().answer_next(true);
+    env.shell().button(QWizard::CancelButton)->click();
+  });
+  env.shell().next();
+  EXPECT_TRUE(busy && next_off);
+  EXPECT_FALSE(env.shell().isVisible());
+  EXPECT_FALSE(ended->load()) << "abandoned, not awaited";
+  EXPECT_FALSE(env.converter().get_engine().is_connected());
+  release->store(true);
+  EXPECT_TRUE(wizard_test::wait_until([&] { return ended->load(); }));
+  set_background_connect_opener({});
 }
 
 TEST(ConnectSettings, BackStoresWithoutConnecting) {

@@ -22,6 +22,7 @@
 #include "wizard/dialogs/file_dialog.h"
 #include "wizard/pages/gui_finish_page.h"
 #include "wizard/pages/progress_page.h"
+#include "wizard/page/wizard_page.h"
 #include "wizard/shell/gui_bridge.h"
 
 using namespace wizard_test;
@@ -169,6 +170,34 @@ TEST_F(RunPages, ErrorsCountedBeforeTheRunDoNotSpoilASuccess) {
   start();
   ASSERT_TRUE(reaches_finish_page());
   EXPECT_EQ(find_ctrl<QLabel>(finish, 1314)->text(), QString::fromStdWString(ui_msg_conversion_succeeded));
+}
+
+TEST_F(RunPages, AFailedRunIsToldTrulyWithTheCountOfTheErrorsNotListed) {
+  wizard_error_presenter::set_continue_hook([](const std::string&) { return error_presenter::continue_answer{}; });
+  scripted_convertor& c = make_converter();
+  std::vector<std::string> refused;
+  for (int i = 1; i <= 25; ++i) refused.push_back("refused row " + std::to_string(i));
+  c.sheets = {{L"S1", 30, refused}};
+  c.gated = false;
+  const std::string log = env.dir().file("run.log");
+  c.set_logfile(log);
+  env.shell().add_page(new wizard_page_base(103, wiz_next, 0));
+  build();
+  env.show();
+  // Reported before the run (a profile that failed to load): not an error of the run.
+  env.handler().handle(tk_exception("before the run", tk_level_recoverable), true);
+  ASSERT_EQ(env.handler().listed_errors().size(), 1u);
+  env.shell().next();
+  ASSERT_TRUE(reaches_finish_page());
+
+  EXPECT_EQ(find_ctrl<QLabel>(finish, 1313)->text(), QStringLiteral("Conversion Ended with Errors"));
+  EXPECT_EQ(find_ctrl<QLabel>(finish, 1314)->text(), QString::fromStdWString(ui_messages[0]));
+  const QString list = find_ctrl<QPlainTextEdit>(finish, 1016)->toPlainText();
+  EXPECT_TRUE(list.startsWith(QStringLiteral("S1: refused row 1\n\n"))) << "not the error before the run";
+  EXPECT_FALSE(list.contains(QStringLiteral("refused row 21")));
+  EXPECT_TRUE(list.endsWith(QString::fromStdString("5 further errors are not listed here; the log file '" + log +
+                                                   "' holds every error.")))
+      << list.toStdString();
 }
 
 TEST_F(RunPages, ACsvSourceMovesOnlyTheBar) {

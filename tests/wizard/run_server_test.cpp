@@ -162,3 +162,43 @@ TEST_F(RunServer, ASelectedQueryOfTheProfileSurvivesTheRunIntoTheSavedProfile) {
             L"SELECT * FROM [Orders$] WHERE Amount > 100");
   EXPECT_EQ(profile.get_sel_tables().count(L"Orders"), 1u);
 }
+
+TEST_F(RunServer, AProfileNamingNoWorksheetConvertsEveryWorksheet) {
+  TAMARIND_REQUIRE_SERVER();
+  prepare([&] {
+    const std::string profile = env.dir().file("all.tmd");
+    std::ofstream(profile, std::ios::binary) << "[Generic settings]\nmode=1\n";
+    ASSERT_TRUE(env.converter().load_profile_file(tk_utf8_to_unicode(profile)));
+  });
+  ASSERT_EQ(env.shell().currentId(), 127);
+  EXPECT_EQ(find_ctrl<QListWidget>(tables, 1317)->count(), 0) << "every worksheet is on the right";
+  env.shell().next();
+  ASSERT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }, 60000)) << "still on the progress page";
+  EXPECT_TRUE(reported.empty());
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.orders"), 5);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM pg_tables WHERE tablename = 'visits'"), 1);
+}
+
+TEST_F(RunServer, EveryWorksheetRemovedConvertsNothingAndLeavesTheDatabaseAsItWas) {
+  TAMARIND_REQUIRE_SERVER();
+  {
+    pqxx::connection connection(tamarind_test::server_connection_string());
+    pqxx::nontransaction(connection).exec("CREATE DATABASE " + db);
+  }
+  {
+    pqxx::connection connection(tamarind_test::server_connection_string(db));
+    pqxx::nontransaction(connection).exec("CREATE TABLE kept (id int); INSERT INTO kept VALUES (1)");
+  }
+  // The user chose to replace the whole database, then removed every worksheet and confirmed.
+  prepare();
+  ASSERT_TRUE(env.converter().is_drop_pending());
+  QTest::mouseClick(find_ctrl<QPushButton>(tables, 1102), Qt::LeftButton);
+  QTest::mouseClick(find_ctrl<QPushButton>(tables, 1110), Qt::LeftButton);
+  env.boxes().answer_next(true);
+  env.shell().next();
+  ASSERT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }, 60000)) << "still on the progress page";
+  EXPECT_EQ(find_ctrl<QLabel>(finish, 1313)->text(), QStringLiteral("Nothing Was Converted"));
+  EXPECT_EQ(find_ctrl<QLabel>(finish, 1314)->text(), QString::fromStdWString(ui_msg_nothing_converted));
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM kept"), 1);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM pg_tables WHERE tablename = 'orders'"), 0);
+}

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "converter/error_handler.h"
 #include "converter/error_tables.h"
@@ -14,6 +15,7 @@
 #include "wizard/app/ui_messages.h"
 #include "wizard/dialogs/init_gui.h"
 #include "wizard/errors/wizard_error_presenter.h"
+#include "wizard/page/background_connect.h"
 #include "wizard/pages/gui_finish_page.h"
 #include "wizard/pages/pgs_settings_page.h"
 #include "wizard/pages/progress_page.h"
@@ -76,6 +78,19 @@ void add_run_pages(wizard_shell& shell) {
   shell.add_page(finish);
 }
 
+/// Connects before the unattended run, off the GUI thread. The program's status when it did not:
+/// 1 when the server refused (told with OK: nothing can go on), 0 when the user cancelled.
+std::optional<int> connect_at_quick_launch(tamarind_convertor& converter) {
+  try {
+    if (!connect_in_background(converter)) return 0;
+  } catch (const tk_exception& e) {
+    const wizard_error_presenter::no_continue_scope no_continue;
+    report_tk_exception(e);
+    return 1;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::wstring wizard_title() { return tk_wformat(ui_title_format, ui_version_major, ui_version_minor); }
@@ -107,7 +122,7 @@ int run_wizard_program(error_handler& handler, const std::string& command_line,
         wizard_shell::error(tk_wformat(ui_msg_cannot_load_profile, command_line));
         return 0;
       }
-      converter.connect_pgs_server();
+      if (const std::optional<int> failed = connect_at_quick_launch(converter)) return *failed;
       converter.check_dest();
     } else {
       add_interactive_pages(shell);
@@ -116,6 +131,8 @@ int run_wizard_program(error_handler& handler, const std::string& command_line,
 
     return options.exec ? options.exec(shell) : shell.run();
   } catch (const tk_exception& e) {
+    // Nothing goes on after it: OK, not Continue.
+    const wizard_error_presenter::no_continue_scope no_continue;
     report_tk_exception(e);
   } catch (const std::exception& e) {
     wizard_shell::error(std::string(e.what()));

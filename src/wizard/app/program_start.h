@@ -2,7 +2,8 @@
 // The program start of `tamarind`: error handler, GUI, converter, the quick-launch profile (any
 // command-line argument), the shell and its pages, then the wizard. Returns the process status:
 // 1 after Finish, 0 after Cancel, an error reported at the start, or a quick launch that stopped
-// early; 255 after an internal error or when the GUI cannot start.
+// early; 1 also after a quick launch whose connection failed; 255 after an internal error or when
+// the GUI cannot start.
 #include <functional>
 #include <string>
 #include <vector>

@@ -47,6 +47,22 @@ static_assert(ui_messages_count == 34, "the message table has 34 entries");
 inline constexpr const wchar_t ui_msg_conversion_succeeded[] =
     L"The spreadsheet has been converted into the PostgreSQL database successfully.\nClick 'Finish' to exit the wizard.";
 
+/// The source page's answer to a source path that names a folder.
+inline constexpr const char ui_msg_source_is_folder[] = "'%s' is a folder, not a workbook file.";
+
+/// The finish page's title line: after a run without errors, after one with errors, and when the
+/// user chose no worksheet.
+inline constexpr const char ui_msg_finish_title[] = "Conversion is Completed";
+inline constexpr const char ui_msg_finish_title_errors[] = "Conversion Ended with Errors";
+inline constexpr const char ui_msg_finish_title_nothing[] = "Nothing Was Converted";
+/// The finish page's text when the user chose no worksheet.
+inline constexpr const wchar_t ui_msg_nothing_converted[] =
+    L"No worksheet was selected: nothing was converted and the destination database was not changed.\nClick 'Finish' to exit the wizard.";
+/// The line after the listed errors when more were reported than listed.
+inline constexpr const char ui_msg_further_errors[] = "%u further errors are not listed here.";
+inline constexpr const char ui_msg_further_errors_log[] =
+    "%u further errors are not listed here; the log file '%s' holds every error.";
+
 /// Shown when a profile file named on the command line or picked in the wizard does not load.
 inline constexpr const char ui_msg_cannot_load_profile[] = "Cannot load profile file '%s'.";
 /// Shown when the settings cannot be written to the profile file the user chose.

@@ -23,7 +23,15 @@ file_dialog::file_dialog(QWidget* owner, const std::wstring& filter, const std::
   // Made absolute first: an empty path is the program's folder, a bare name the working folder.
   const tk_file_wname parts(initial_path);
   m_proposed_name = parts.name();
+  m_proposed_ext = parts.ext();
   m_initial_dir = parts.get_path();
+  m_file_name = m_proposed_name;
+}
+
+void file_dialog::keep_extension() {
+  if (m_proposed_name.empty()) return;
+  m_proposed_name += m_proposed_ext;
+  m_proposed_ext.clear();
   m_file_name = m_proposed_name;
 }
 

@@ -23,6 +23,9 @@ class file_dialog {
   /// The chosen path after run(), before it the proposed name.
   const std::wstring& get_file_name() const noexcept { return m_file_name; }
 
+  /// Proposes the initial name with its extension: a workbook's name that opens as it stands.
+  void keep_extension();
+
   /// What the dialog is given.
   const QString& qt_filter() const noexcept { return m_qt_filter; }
   const QString& title() const noexcept { return m_title; }
@@ -51,6 +54,7 @@ class file_dialog {
   QString m_title;
   std::wstring m_initial_dir;
   std::wstring m_proposed_name;
+  std::wstring m_proposed_ext;
   std::wstring m_file_name;
 };
 

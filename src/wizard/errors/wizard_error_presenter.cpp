@@ -16,6 +16,8 @@ std::mutex hooks_mutex;
 wizard_error_presenter::continue_hook continue_hook_fn;
 wizard_error_presenter::internal_hook internal_hook_fn;
 
+thread_local bool continue_impossible = false;
+
 bool have_gui() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
 
 }  // namespace
@@ -44,7 +46,19 @@ void wizard_error_presenter::internal_error(const std::string& message) {
 
 void wizard_error_presenter::error(const std::string& text) { wizard_shell::error(text); }
 
+wizard_error_presenter::no_continue_scope::no_continue_scope() : m_previous(continue_impossible) {
+  continue_impossible = true;
+}
+
+wizard_error_presenter::no_continue_scope::~no_continue_scope() { continue_impossible = m_previous; }
+
 error_presenter::continue_answer wizard_error_presenter::ask_continue(const std::string& text) {
+  if (continue_impossible) {
+    wizard_shell::error(text);
+    continue_answer answer;
+    answer.abort = true;
+    return answer;
+  }
   continue_hook hook;
   {
     std::lock_guard lock(hooks_mutex);

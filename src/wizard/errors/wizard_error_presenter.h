@@ -13,6 +13,19 @@ class wizard_error_presenter : public error_presenter {
   void error(const std::string& text) override;
   continue_answer ask_continue(const std::string& text) override;
 
+  /// While one lives on this thread, a recoverable error is shown in an error box and answered
+  /// Abort: where nothing can go on after it (outside the run), Continue would be a false offer.
+  class no_continue_scope {
+   public:
+    no_continue_scope();
+    ~no_continue_scope();
+    no_continue_scope(const no_continue_scope&) = delete;
+    no_continue_scope& operator=(const no_continue_scope&) = delete;
+
+   private:
+    bool m_previous;
+  };
+
   /// Tests: replace the two dialogs (the error box is replaced through wizard_shell's box hook).
   using continue_hook = std::function<continue_answer(const std::string& text)>;
   using internal_hook = std::function<void(const std::string& message)>;

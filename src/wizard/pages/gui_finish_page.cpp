@@ -33,7 +33,7 @@ void set_sheet_button(QWizard* sheet, QWizard::WizardButton which, bool enable) 
 gui_finish_page::gui_finish_page(std::wstring success_text, std::wstring error_text, QWidget* parent)
     : wizard_page(parent), m_success_text(std::move(success_text)), m_error_text(std::move(error_text)) {
   tk_log(2, "gui_finish_page::ctor");
-  auto* title = new QLabel(QStringLiteral("Conversion is Completed"));
+  auto* title = new QLabel(QString::fromUtf8(ui_msg_finish_title));
   set_ctrl_id(title, id_title);
   auto* text = new QLabel;
   text->setWordWrap(true);
@@ -78,15 +78,20 @@ bool gui_finish_page::page_init() {
   const std::vector<std::string> errors = shell ? shell->errors() : std::vector<std::string>();
   // Some errors were told in a box of their own and never listed (worksheets not found, a
   // failure outside the handler): the count tells of them.
-  const bool failed = !errors.empty() || (shell && shell->errors_counted_since_run_start());
+  const unsigned counted = shell ? shell->errors_since_run_start() : 0u;
+  const bool failed = !errors.empty() || counted > 0;
+  const tamarind_convertor* converter = tamarind_convertor::instance_ptr();
   auto* text = ctrl_as<QLabel>(id_text);
   auto* list = ctrl_as<QPlainTextEdit>(id_errors);
   if (!failed) {
-    tk_log(2, "Display success-message");
-    text->setText(QString::fromStdWString(m_success_text));
+    const bool nothing = converter && converter->no_worksheet_chosen();
+    tk_log(2, nothing ? "Display nothing-converted message" : "Display success-message");
+    title->setText(QString::fromUtf8(nothing ? ui_msg_finish_title_nothing : ui_msg_finish_title));
+    text->setText(QString::fromStdWString(nothing ? std::wstring(ui_msg_nothing_converted) : m_success_text));
     list->hide();
   } else {
     tk_log(2, "Display errors");
+    title->setText(QString::fromUtf8(ui_msg_finish_title_errors));
     text->setText(QString::fromStdWString(m_error_text));
     list->setVisible(!errors.empty());
     list->setReadOnly(false);
@@ -96,6 +101,12 @@ bool gui_finish_page::page_init() {
       list->moveCursor(QTextCursor::End);
       list->insertPlainText(QString::fromUtf8(error.c_str()) + QStringLiteral("\n\n"));
     }
+    if (!errors.empty() && counted > errors.size()) {
+      list->moveCursor(QTextCursor::End);
+      list->insertPlainText(QString::fromUtf8(further_errors_line(counted - static_cast<unsigned>(errors.size()),
+                                                                  converter ? converter->get_logfile() : std::string())
+                                                  .c_str()));
+    }
     list->setReadOnly(true);
     // The list never starts out selected or scrolled to its end.
     list->moveCursor(QTextCursor::Start);
@@ -103,6 +114,11 @@ bool gui_finish_page::page_init() {
   if (sheet)
     if (QAbstractButton* finish = sheet->button(QWizard::FinishButton)) finish->setFocus(Qt::OtherFocusReason);
   return true;
+}
+
+std::string gui_finish_page::further_errors_line(unsigned further, const std::string& log_file) {
+  if (log_file.empty()) return tk_format(ui_msg_further_errors, further);
+  return tk_format(ui_msg_further_errors_log, further, log_file);
 }
 
 // ---- with "&Save Settings..." --------------------------------------------------------------

@@ -19,6 +19,9 @@ class gui_finish_page : public wizard_page<116, wiz_finish, psp_hide_header> {
   /// list only when there are texts), else the success text. Cancel and Help are disabled from
   /// here on, Finish takes the focus.
   bool page_init() override;
+  /// The line after the listed errors: how many more were reported, and the log file that holds
+  /// them all when one is set.
+  static std::string further_errors_line(unsigned further, const std::string& log_file);
 
   const std::wstring& success_text() const noexcept { return m_success_text; }
   const std::wstring& error_text() const noexcept { return m_error_text; }

@@ -1,6 +1,7 @@
 #include "wizard/pages/overwrite_dlg.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -144,6 +145,10 @@ overwrite_dlg2::overwrite_dlg2(int help_context, const std::wstring& text, QWidg
   connect(ok, &QPushButton::clicked, this, [this] { on_ok(); });
   connect(cancel, &QPushButton::clicked, this, [this] { done(id_cancel); });
   connect(help, &QPushButton::clicked, this, [this] { on_help(); });
+}
+
+void overwrite_dlg2::preselect(int mode) {
+  if (QAbstractButton* option = m_options->button(first_option_id + mode)) option->setChecked(true);
 }
 
 void overwrite_dlg2::on_ok() {

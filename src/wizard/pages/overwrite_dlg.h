@@ -78,6 +78,8 @@ class overwrite_dlg2 : public overwrite_dlg_base {
 
   /// The mode chosen with OK; 0 until then.
   int choice() const noexcept { return m_choice; }
+  /// Checks the option of this mode (0-3) instead of the first: the user's earlier answer.
+  void preselect(int mode);
 
  private:
   void on_ok();

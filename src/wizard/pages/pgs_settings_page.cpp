@@ -1,6 +1,11 @@
 #include "wizard/pages/pgs_settings_page.h"
 
+#include <QAbstractButton>
 #include <QFormLayout>
+#include <QPointer>
+#include <QWizard>
+#include <cstdlib>
+#include <vector>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,7 +20,7 @@
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
 #include "wizard/app/ui_messages.h"
-#include "wizard/page/wait_cursor.h"
+#include "wizard/page/background_connect.h"
 #include "wizard/shell/wizard_guard.h"
 #include "wizard/shell/wizard_shell.h"
 
@@ -40,6 +45,38 @@ QLabel* make_hint(const char* text, QWidget* parent) {
 }
 
 std::string edit_text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+/// The port libpq uses when none is given: its environment's, else 5432.
+int default_port() {
+  const char* env = std::getenv("PGPORT");
+  const long port = env ? pgs_converter_impl::parse_port(tk_utf8_to_unicode(env)) : 0;
+  return port >= 1 && port <= 65535 ? static_cast<int>(port) : 5432;
+}
+
+/// Disables the page and the wizard's Back and Next while it lives (Cancel stays).
+class controls_lock {
+ public:
+  controls_lock(QWidget* page, QWizard* sheet) : m_page(page) {
+    m_page->setEnabled(false);
+    if (sheet)
+      for (auto which : {QWizard::BackButton, QWizard::NextButton})
+        if (QAbstractButton* button = sheet->button(which); button && button->isEnabled()) {
+          button->setEnabled(false);
+          m_buttons.push_back(button);
+        }
+  }
+  ~controls_lock() {
+    for (const QPointer<QAbstractButton>& button : m_buttons)
+      if (button) button->setEnabled(true);
+    if (m_page) m_page->setEnabled(true);
+  }
+  controls_lock(const controls_lock&) = delete;
+  controls_lock& operator=(const controls_lock&) = delete;
+
+ private:
+  QPointer<QWidget> m_page;
+  std::vector<QPointer<QAbstractButton>> m_buttons;
+};
 
 }  // namespace
 
@@ -82,8 +119,11 @@ pgs_settings_page::pgs_settings_page(QWidget* parent) : wizard_page(parent) {
   auto* host_row = new QHBoxLayout;
   host_row->addWidget(host, 1);
   host_row->addWidget(make_hint("(it could be network name or IP address)", remote_settings));
+  // The port holds five digits; the host, the longer entry, takes the rest of the row.
+  port->setMaximumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 16);
   auto* port_row = new QHBoxLayout;
-  port_row->addWidget(port, 1);
+  port_row->addWidget(port);
+  port_row->addStretch(1);
   port_row->addWidget(make_hint("(default port is 5432)", remote_settings));
   auto* remote_form = new QFormLayout(remote_settings);
   remote_form->addRow(make_label("H&ost:", host, remote_settings), host_row);
@@ -102,7 +142,9 @@ bool pgs_settings_page::page_init() {
   tamarind_convertor& converter = tamarind_convertor::get_instance();
   ctrl_as<QLineEdit>(id_user)->setText(QString::fromStdString(converter.get_user()));
   ctrl_as<QLineEdit>(id_password)->setText(QString::fromStdString(converter.get_password()));
-  ctrl_as<QLineEdit>(id_port)->setText(QString::number(converter.get_port()));
+  // No stored port is libpq's default one: shown as the number it is.
+  const int port = converter.get_port();
+  ctrl_as<QLineEdit>(id_port)->setText(QString::number(port != 0 ? port : default_port()));
   if (!converter.get_host().empty()) {
     ctrl_as<QRadioButton>(id_remote)->setChecked(true);
     enable_ctrl(id_host, true);
@@ -135,6 +177,8 @@ std::string pgs_settings_page::connect_error_text(int code, const char* what) {
   const tk_error_converter map(pgs_error_table_size, pgs_error_table);
   std::string text = map.convert(code);
   if (text.empty()) text = what ? what : "";
+  // libpq indents its hint lines with a tab, which a box shows as a wide gap.
+  std::erase(text, '\t');
   return text;
 }
 
@@ -142,8 +186,9 @@ int pgs_settings_page::on_next() {
   tk_log(2, "pgs_settings_page_impl<>::on_next");
   store_settings();
   try {
-    wait_cursor cursor;
-    tamarind_convertor::instance().connect_pgs_server();
+    // Nothing on the page may start a second attempt while one is awaited.
+    const controls_lock lock(this, wizard());
+    if (!connect_in_background(tamarind_convertor::instance())) return -1;
   } catch (const tk_exception& e) {
     wizard_shell::error(connect_error_text(e.code(), e.what()));
     return -1;
@@ -155,5 +200,7 @@ int pgs_settings_page::on_back() {
   store_settings();
   return 0;
 }
+
+void pgs_settings_page::stop_work() noexcept { abandon_background_connect(); }
 
 void pgs_settings_page::on_help() { wizard_shell::display_help(help_context); }

@@ -1,6 +1,6 @@
 #pragma once
-// "Step 1 of 4": the PostgreSQL connection settings. Next stores them and connects; the page is
-// left forwards only with a working connection.
+// "Step 1 of 4": the PostgreSQL connection settings. Next stores them and connects, off the GUI
+// thread (Cancel abandons the attempt); the page is left forwards only with a working connection.
 #include <string>
 
 #include "wizard/page/wizard_page.h"
@@ -24,13 +24,15 @@ class pgs_settings_page : public wizard_page<134, wiz_back | wiz_next, psp_has_h
   /// Stores the settings without connecting.
   int on_back() override;
   void on_help() override;
+  /// The wizard closes: a connection attempt under way is abandoned.
+  void stop_work() noexcept override;
 
   /// The controls into the converter: the host only under "&Remote", the port as its leading
   /// digits (0 when there are none or the number is too large).
   void store_settings();
 
   /// The text the connection failure shows: the PostgreSQL table's text for the code, else the
-  /// exception's own text.
+  /// exception's own text (without libpq's tab indents).
   static std::string connect_error_text(int code, const char* what);
 
  private:

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,8 +19,10 @@
 #include "pgs/pgs_database.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_file_name.h"
+#include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_path.h"
+#include "tk/tk_string.h"
 #include "wizard/app/ui_messages.h"
 #include "wizard/dialogs/file_dialog.h"
 #include "wizard/page/wait_cursor.h"
@@ -158,26 +161,43 @@ int sel_file_page::on_browse() {
   QLineEdit* source = ctrl_as<QLineEdit>(id_source);
   open_file_dialog dialog(window(), L"MS Excel Workbooks (.xls;.xlsx)|*.xls;*.xlsx|All Files (*.*)|*.*|",
                           L"Select data source to convert", source->text().toStdWString());
+  // A name that opens as it stands: Enter in the dialog must not answer "File not found".
+  dialog.keep_extension();
   if (dialog.run()) source->setText(QString::fromStdWString(dialog.get_file_name()));
   return 0;
 }
 
-bool sel_file_page::check_xls(const std::wstring& file) {
+bool sel_file_page::check_xls(const std::wstring& file, std::string* reason) {
   tk_log(2, "sel_file_page::check_xls");
   tamarind_convertor& converter = tamarind_convertor::instance();
   wait_cursor cursor;
   dao_engine engine(0);
   if (!engine.set_version_if(3) && !engine.set_version_if(0)) throw tk_exception(ui_messages[2], tk_level_error);
   try {
-    // Opened and listed as the run will: a drop of the destination may follow this check.
+    // Opened and listed as the run will, so a workbook the run cannot read is refused here.
     std::unique_ptr<dao_database> database = xls_reader::open_xls(engine, file, converter.get_x_fnames());
     std::vector<std::wstring> sheets;
     converter.get_all_sheets(*database, sheets);
   } catch (const dao_exception& e) {
     tk_log(2, "Not a workbook the engine reads: %s", e.what());
+    if (reason) *reason = e.what();
     return false;
   }
   return true;
+}
+
+std::wstring sel_file_page::source_problem(const std::wstring& file) {
+  const QFileInfo info(QString::fromStdWString(file));
+  if (info.isDir()) return tk_wformat(ui_msg_source_is_folder, file);
+  if (!info.exists() || !tk_is_file_exist(file, tk_file_readable)) return ui_messages[8];
+  return std::wstring();
+}
+
+std::wstring sel_file_page::not_a_workbook_text(const std::string& reason) {
+  std::wstring text = ui_messages[12];
+  // The engine's own words on a line of their own: what the user can act on.
+  if (!reason.empty()) text += L"\n" + tk_utf8_to_unicode(reason);
+  return text;
 }
 
 int sel_file_page::on_next() {
@@ -195,23 +215,19 @@ int sel_file_page::on_next() {
     return -1;
   }
   const bool workbook = converter.get_from_xls();
-  if (workbook) {
-    if (!check_xls(src)) {
-      wizard_shell::error(ui_messages[12]);
-      return -1;
-    }
-  } else if (converter.get_tab_name().empty()) {
+  if (!workbook && converter.get_tab_name().empty()) {
     wizard_shell::message(ui_messages[13]);
     return -1;
   }
-  if (!tk_is_file_exist(src, tk_file_readable)) {
-    wizard_shell::error(ui_messages[8]);
+  // A missing file and a folder are told as such before the engine is asked; only workbooks are
+  // converted, so a CSV source must be one as well.
+  if (const std::wstring problem = source_problem(src); !problem.empty()) {
+    wizard_shell::error(problem);
     return -1;
   }
-  // Only workbooks are converted: a CSV source that is none would reach a run that converts
-  // nothing, after the questions below have already decided about the destination.
-  if (!workbook && !check_xls(src)) {
-    wizard_shell::error(ui_messages[12]);
+  std::string reason;
+  if (!check_xls(src, &reason)) {
+    wizard_shell::error(not_a_workbook_text(reason));
     return -1;
   }
   bool exists = false;
@@ -223,17 +239,24 @@ int sel_file_page::on_next() {
 }
 
 int sel_file_page::next_for_workbook(bool db_exists) {
-  if (!db_exists) return 0;  // the run creates it
-  tk_log(2, "PostgreSQL DB exists...");
   tamarind_convertor& converter = tamarind_convertor::instance();
-  overwrite_dlg2 dialog(overwrite_help_context, ui_messages[1], dialog_owner(this));
-  if (dialog.exec() != overwrite_dlg2::id_ok) return -1;
-  const int choice = dialog.choice();
-  if (choice == 0) {
-    wait_cursor cursor;
-    converter.get_engine().delete_db(converter.get_dest());
+  converter.set_replace_only(std::wstring());
+  if (!db_exists) {
+    // Nothing was asked: the run creates the database, and a profile saved afterwards must not
+    // hold a replacement of the whole database that nobody chose.
+    converter.set_mode(1);
+    converter.check_dest();
+    return 0;
   }
-  converter.set_mode(choice);
+  tk_log(2, "PostgreSQL DB exists...");
+  overwrite_dlg2 dialog(overwrite_help_context, ui_messages[1], dialog_owner(this));
+  if (m_chosen_mode >= 0) dialog.preselect(m_chosen_mode);
+  if (dialog.exec() != overwrite_dlg2::id_ok) return -1;
+  m_chosen_mode = dialog.choice();
+  // Only recorded: the run replaces the database once it has read the workbook, and a Cancel
+  // before then leaves it as it is.
+  converter.set_mode(m_chosen_mode);
+  converter.check_dest();
   return 0;
 }
 
@@ -241,23 +264,34 @@ int sel_file_page::next_for_csv(bool db_exists) {
   tamarind_convertor& converter = tamarind_convertor::instance();
   const std::wstring table = converter.get_tab_name();
   tk_log(2, "GOT TABLE '%s'", table);
+  converter.set_replace_only(std::wstring());
   if (!db_exists) {
     tk_log(2, "PostgreSQL DB not exists...");
-    return wizard_shell::question(ui_messages[14], true) ? 0 : -1;
+    if (!wizard_shell::question(ui_messages[14], true)) return -1;
+    converter.set_mode(1);
+    converter.check_dest();
+    return 0;
   }
   std::unique_ptr<pgs_database> database;
   {
     wait_cursor cursor;
     database = converter.get_engine().open_db(converter.get_dest(), 4, std::wstring());
   }
-  if (!database->is_table_exist(pgs_base_db::get_full_name(table))) return 0;
+  if (!database->is_table_exist(pgs_base_db::get_full_name(table))) {
+    // Nothing was asked: the run writes this table and leaves any other existing one alone.
+    converter.set_mode(1);
+    converter.set_replace_only(table);
+    converter.check_dest();
+    return 0;
+  }
   overwrite_dlg dialog(overwrite_help_context, ui_messages[9], dialog_owner(this));
   dialog.exec();
   switch (dialog.choice()) {
     case 1:
-      // Overwritten by the run, as it writes: a drop here would be lost for good if the run
-      // then converted nothing.
+      // The answer was about this table: it is replaced by the run, as it writes; any other
+      // table that already exists is left as it is.
       converter.set_mode(1);
+      converter.set_replace_only(table);
       break;
     case 2:
       converter.set_mode(3);
@@ -265,6 +299,7 @@ int sel_file_page::next_for_csv(bool db_exists) {
     default:
       return -1;
   }
+  converter.check_dest();
   return 0;
 }
 

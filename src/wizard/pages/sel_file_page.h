@@ -1,9 +1,10 @@
 #pragma once
 // "Step 2 of 4": the workbook to convert and the PostgreSQL database to write into. Next checks
-// the entries, opens the workbook, and asks what to do with a destination that already exists
-// (the answer becomes the converter's mode). A CSV source, chosen only by the stored settings or
-// a profile, asks for a table name instead and what to do with an existing table; since only
-// workbooks can be converted, its file must be one too, and nothing is dropped on this page.
+// the entries, opens the workbook, and asks what to do with a destination that already exists:
+// the answer becomes the converter's mode, and the run carries it out (nothing is dropped on this
+// page). A CSV source, chosen only by the stored settings or a profile, asks for a table name
+// instead and what to do with an existing table; since only workbooks can be converted, its file
+// must be one too.
 #include <string>
 
 #include "wizard/page/wizard_page.h"
@@ -42,8 +43,13 @@ class sel_file_page : public wizard_page<105, wiz_back | wiz_next, psp_has_help>
   /// "Browse...": a workbook chosen by the user goes into the source box.
   int on_browse();
   /// True when the workbook opens and its worksheets can be listed with the current field-name
-  /// setting; false when the engine cannot read it. No engine at all is a level-1 error.
-  bool check_xls(const std::wstring& file);
+  /// setting; false when the engine cannot read it (`reason`, when given, gets the engine's
+  /// words). No engine at all is a level-1 error.
+  bool check_xls(const std::wstring& file, std::string* reason = nullptr);
+  /// The message for a source that is missing, unreadable or a folder; empty for a readable file.
+  static std::wstring source_problem(const std::wstring& file);
+  /// "doesn't comply" followed by the engine's reason on a line of its own, when it gave one.
+  static std::wstring not_a_workbook_text(const std::string& reason);
 
   /// What the destination box shows for the stored settings: the destination as stored, else the
   /// name of the source without folder and extension, else nothing (`keep` is false then).
@@ -52,4 +58,7 @@ class sel_file_page : public wizard_page<105, wiz_back | wiz_next, psp_has_help>
  private:
   int next_for_workbook(bool db_exists);
   int next_for_csv(bool db_exists);
+
+  /// The database option the user took on this page (-1: none yet); offered again on the next visit.
+  int m_chosen_mode = -1;
 };

@@ -26,6 +26,8 @@ QListWidget* make_list(int id) {
 QPushButton* make_button(const char* text, int id) {
   auto* button = new QPushButton(QString::fromUtf8(text));
   button->setAutoDefault(false);
+  // Never narrower than its text ("< Re&move all" was cut).
+  button->setMinimumWidth(button->sizeHint().width());
   wizard_page_base::set_ctrl_id(button, id);
   return button;
 }

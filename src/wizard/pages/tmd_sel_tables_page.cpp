@@ -25,6 +25,8 @@ bool tmd_sel_tables_page::page_init() {
   do_page_init();
   show_ctrl(id_add_query, false);
   select_names(converter.get_selected());
+  // A profile that names no worksheet converts every one: the page shows it so.
+  if (converter.every_worksheet_by_profile()) on_add_all();
   load_available_queries(converter.get_available_queries());
   return true;
 }
@@ -35,7 +37,11 @@ int tmd_sel_tables_page::on_next() {
   tk_log(2, "tmd_sel_tables_page::on_next");
   if (!collect_selection()) return -1;
   tamarind_convertor& converter = tamarind_convertor::instance();
-  converter.set_sel_sheets(names());
+  // No worksheet on the right, confirmed: nothing is converted (never "every worksheet").
+  if (names().empty())
+    converter.choose_no_worksheet();
+  else
+    converter.set_sel_sheets(names());
   store_queries(converter);
   return 0;
 }

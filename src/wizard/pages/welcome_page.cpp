@@ -33,10 +33,10 @@ welcome_page::welcome_page(QWidget* parent) : wizard_page(parent) {
   m_link = new QLabel(this);
   set_ctrl_id(m_link, id_link);
 
-  auto* link_row = new QHBoxLayout;
+  // The address on a line of its own: beside its caption the page is too narrow to show it whole.
+  auto* link_row = new QVBoxLayout;
   link_row->addWidget(maker);
   link_row->addWidget(m_link);
-  link_row->addStretch(1);
   auto* load_row = new QHBoxLayout;
   load_row->addWidget(load);
   load_row->addStretch(1);

@@ -10,6 +10,7 @@
 #include "wizard/shell/gui_bridge.h"
 #include "wizard/shell/wizard_shell.h"
 #include "tk/tk_file_name.h"
+#include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
 
@@ -21,6 +22,8 @@ wizard_shell::help_opener help_opener_fn;
 QString help_dir_override;
 
 constexpr wchar_t help_missing_text[] = L"Help file does not exist. Reinstall the program.";
+constexpr char no_browser_text[] =
+    "No web browser could be started to show the help.\nThe help pages are in the folder '%s'.";
 
 const char* caption_word(wizard_box::kind kind) {
   switch (kind) {
@@ -80,6 +83,14 @@ bool show_box(wizard_box::kind kind, const std::wstring& text, bool default_no) 
   return gui_bridge::call<bool>([&] { return show_box_here(kind, text, default_no); }, false);
 }
 
+/// Tells that help cannot be shown, and where its pages are to open them by hand.
+void show_no_browser(const QString& path) {
+  const std::string folder = QFileInfo(path).absolutePath().toStdString();
+  wizard_shell::error(tk_format(no_browser_text, folder));
+}
+
+/// Opens the help page; false when the opener failed at once. Without a browser, xdg-open starts
+/// and then fails (or is missing): the box comes when that is known, the wizard is not held up.
 bool open_help(const QString& path) {
   wizard_shell::help_opener opener;
   {
@@ -87,8 +98,20 @@ bool open_help(const QString& path) {
     opener = help_opener_fn;
   }
   if (opener) return opener(path);
-  // An argument list, never a shell: nothing in the path is interpreted.
-  return QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+  // An argument list, never a shell: nothing in the path is interpreted. No parent: xdg-open may
+  // run the browser in its place, which must outlive the wizard rather than be killed with it.
+  auto* process = new QProcess;
+  QObject::connect(process, &QProcess::finished, process, [process, path](int code, QProcess::ExitStatus status) {
+    process->deleteLater();
+    if (status != QProcess::NormalExit || code != 0) show_no_browser(path);
+  });
+  QObject::connect(process, &QProcess::errorOccurred, process, [process, path](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    process->deleteLater();
+    show_no_browser(path);
+  });
+  process->start(QStringLiteral("xdg-open"), {path});
+  return true;
 }
 
 }  // namespace
@@ -127,15 +150,19 @@ void wizard_shell::display_help(int context_id) {
     error(help_missing_text);
     return;
   }
-  open_help(path);  // like the help viewer's, its result is not acted on
+  if (!open_help(path)) show_no_browser(path);
 }
 
 bool wizard_shell::display_help_contents() {
   tk_log(1, "wizard_shell::display_help_contents");
   const QString path = help_file(QStringLiteral("index.html"));
   const QFileInfo file(path);
-  if (!file.isFile() || !file.isReadable() || !open_help(path)) {
+  if (!file.isFile() || !file.isReadable()) {
     error(help_missing_text);
+    return false;
+  }
+  if (!open_help(path)) {
+    show_no_browser(path);
     return false;
   }
   return true;

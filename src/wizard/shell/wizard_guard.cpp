@@ -4,11 +4,16 @@
 
 #include "converter/error_handler.h"
 #include "converter/exit_signal.h"
+#include "pgs/pgs_exception.h"
+#include "wizard/errors/wizard_error_presenter.h"
 #include "wizard/shell/wizard_shell.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 
 namespace {
+
+/// Where the connection is entered.
+constexpr int connection_page_id = 134;
 
 void end_wizard(int status) noexcept {
   if (wizard_shell* shell = wizard_shell::instance_ptr()) shell->end_wizard(status);
@@ -30,7 +35,13 @@ bool wizard_guard(const std::function<void()>& body) noexcept {
       body();
       return true;
     } catch (const tk_exception& e) {
+      // Nothing goes on after an error that reaches here: it is shown with OK, never Continue.
+      const wizard_error_presenter::no_continue_scope no_continue;
       report_tk_exception(e);
+      // The server went away before the run: the user can mend that on the connection page.
+      wizard_shell* shell = wizard_shell::instance_ptr();
+      if (dynamic_cast<const pgs_exception*>(&e) && shell && shell->return_to_page(connection_page_id))
+        return false;
     } catch (const std::exception& e) {
       wizard_shell::error(std::string(e.what()));
     }

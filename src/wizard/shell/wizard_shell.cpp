@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <algorithm>
@@ -82,6 +83,8 @@ wizard_shell::~wizard_shell() {
 void wizard_shell::add_page(wizard_page_base* page) {
   if (!page) TK_ASSERT_SITE("g_wiz_sh", 90);
   const int id = page->page_id();
+  // Enter means Next: a button of the page must not become the default when it has the focus.
+  for (QPushButton* button : page->findChildren<QPushButton*>()) button->setAutoDefault(false);
   if (page->hides_header() && !m_watermark.isNull()) page->setPixmap(QWizard::WatermarkPixmap, m_watermark);
   setPage(id, page);
   m_order.push_back(id);
@@ -238,6 +241,21 @@ void wizard_shell::end_wizard(int status) {
   close_with(m_forced_status.load());
 }
 
+bool wizard_shell::return_to_page(int id) {
+  if (m_closing) return false;
+  const auto target = std::find(m_order.begin(), m_order.end(), id);
+  const auto current = std::find(m_order.begin(), m_order.end(), currentId());
+  if (target == m_order.end() || current == m_order.end() || target >= current) return false;
+  QPointer<wizard_shell> self(this);
+  QTimer::singleShot(0, this, [self, id] {
+    // Bounded: each Back moves one page, and a page may refuse to be left.
+    for (std::size_t steps = 0; self && !self->m_closing && self->currentId() != id && steps < self->m_order.size();
+         ++steps)
+      self->back();
+  });
+  return true;
+}
+
 std::optional<int> wizard_shell::forced_status() const {
   const int status = m_forced_status.load();
   if (status < 0) return std::nullopt;
@@ -349,10 +367,15 @@ std::vector<std::string> wizard_shell::errors() const {
 
 void wizard_shell::mark_run_start() {
   error_handler* handler = error_handler::instance_ptr();
+  if (handler) handler->clear_listed_errors();
   m_counted_at_run_start = handler ? handler->reported().total() : 0u;
 }
 
-bool wizard_shell::errors_counted_since_run_start() const {
+bool wizard_shell::errors_counted_since_run_start() const { return errors_since_run_start() > 0; }
+
+unsigned wizard_shell::errors_since_run_start() const {
   error_handler* handler = error_handler::instance_ptr();
-  return handler && m_counted_at_run_start && handler->reported().total() > *m_counted_at_run_start;
+  if (!handler || !m_counted_at_run_start) return 0;
+  const unsigned total = handler->reported().total();
+  return total > *m_counted_at_run_start ? total - *m_counted_at_run_start : 0;
 }

@@ -60,6 +60,9 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   /// Closes the wizard with a status: any open dialog above it first, then the pages' work is
   /// stopped. From another thread the close is posted. Later calls keep the first status.
   void end_wizard(int status);
+  /// Goes back to an earlier page (posted: the caller may be inside the current page's Next).
+  /** False, doing nothing, when that page is not in the wizard or not before the current one. */
+  bool return_to_page(int id);
   /// The status end_wizard asked for, if any.
   std::optional<int> forced_status() const;
 
@@ -102,11 +105,14 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
 
   /// The errors listed for the finish page (at most 20, oldest first).
   std::vector<std::string> errors() const;
-  /// Remembers how many errors the handler has counted so far (a run starts).
+  /// A run starts: the list is emptied (earlier errors, a profile that failed to load, are not
+  /// the run's) and the handler's count so far remembered.
   void mark_run_start();
   /// True when the handler has counted errors since mark_run_start (never before a mark). Some
   /// reports have a box of their own and are counted without being listed.
   bool errors_counted_since_run_start() const;
+  /// How many errors the handler has counted since mark_run_start (0 before a mark).
+  unsigned errors_since_run_start() const;
 
   /// The frame the converter and the error handler are given (forwards to this shell).
   frame_services& frame() noexcept { return *m_frame; }
