@@ -22,6 +22,33 @@ struct sheet_table {
   std::exception_ptr failure;               // the first pass typed ahead that failed
 };
 
+/// One worksheet's rows, decoded and turned into values on a worker thread a few batches ahead of
+/// the caller (on a big sheet, the caller writes them to the server meanwhile).
+class sheet_row_stream {
+ public:
+  /// Starts reading at once. `reader` and `layout` must outlive the stream.
+  sheet_row_stream(wb_reader& reader, std::size_t index, const wb_sheet_layout& layout)
+      : reader_(reader),
+        index_(index),
+        layout_(layout),
+        // About a few thousand values a batch, whatever the sheet's width.
+        prefetch_([this](std::vector<ole_variant>& r) { return read_now(r); },
+                  std::max<std::size_t>(16, 4096 / std::max<std::size_t>(1, layout.columns.size()))) {}
+  std::size_t index() const { return index_; }
+  bool next(std::vector<ole_variant>& row) { return prefetch_.next(row); }
+
+ private:
+  // On the prefetch worker.
+  bool read_now(std::vector<ole_variant>& row);
+
+  wb_reader& reader_;
+  std::size_t index_;
+  const wb_sheet_layout& layout_;
+  std::unique_ptr<wb_row_cursor> cursor_;
+  std::vector<wb_value> values_;
+  wb_row_prefetch prefetch_;  // last: started once everything above exists, stopped first
+};
+
 /// One open workbook; every object of the database holds it, so it lives as long as any of them.
 struct database_state {
   wb_error_list_ptr errors;
@@ -38,6 +65,13 @@ struct database_state {
   /// reader, so it is stopped before the reader goes.
   std::unique_ptr<wb_layout_ahead> ahead;
   bool typed_together = false;  // type_tables ran: no sheet is profiled ahead any more
+  /// The tables typed together, in the order they were asked for: the order a conversion reads
+  /// their rows in.
+  std::vector<std::size_t> typed_order;
+  /// The rows of the table a conversion reads next, started while the current table's rows are
+  /// written, so that the next worksheet's first rows are ready when its table has been made.
+  /// Declared after the reader and the tables, so it is stopped before they go.
+  std::unique_ptr<sheet_row_stream> rows_ahead;
 
   const wb_sheet_layout& layout(sheet_table& t) {
     if (!t.layout) {
@@ -63,6 +97,22 @@ struct database_state {
     ahead.reset();
     ahead = std::make_unique<wb_layout_ahead>(*reader, next, header);
   }
+  /// The rows of `t`: those read ahead for it, or a stream started now. Starts reading the table
+  /// after it in the typed order ahead.
+  std::unique_ptr<sheet_row_stream> open_rows(sheet_table& t) {
+    std::unique_ptr<sheet_row_stream> rows;
+    if (rows_ahead && rows_ahead->index() == t.index) rows = std::move(rows_ahead);
+    rows_ahead.reset();  // read ahead for a table that is not read next: dropped
+    if (!rows) rows = std::make_unique<sheet_row_stream>(*reader, t.index, layout(t));
+    const auto at = std::find(typed_order.begin(), typed_order.end(), t.index);
+    if (at != typed_order.end() && at + 1 != typed_order.end()) {
+      const sheet_table& next = *tables[*(at + 1)];
+      // A table whose typing pass failed is left to report that failure in its turn.
+      if (next.layout && next.index != t.index)
+        rows_ahead = std::make_unique<sheet_row_stream>(*reader, next.index, *next.layout);
+    }
+    return rows;
+  }
   /// The first passes of the tables at these positions, side by side; each result or failure is
   /// kept for the table's later use. Whether each can be read, in the order of `positions`.
   std::vector<bool> type_tables(const std::vector<int>& positions) {
@@ -81,6 +131,7 @@ struct database_state {
       indexes.push_back(t->index);
     }
     auto results = wb_type_sheets(*reader, indexes, header, wb_typing_threads(indexes.size()));
+    typed_order = indexes;
     for (std::size_t i = 0; i < pending.size(); ++i) {
       if (results[i].layout)
         pending[i]->layout = std::make_unique<wb_sheet_layout>(std::move(*results[i].layout));
@@ -124,6 +175,14 @@ ole_variant to_variant(const wb_value& v) {
   ole_variant n;
   n.set_null();
   return n;
+}
+
+bool sheet_row_stream::read_now(std::vector<ole_variant>& row) {
+  if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(reader_, index_, layout_);
+  if (!cursor_->read(values_)) return false;
+  row.resize(values_.size());
+  for (std::size_t i = 0; i < values_.size(); ++i) row[i] = to_variant(values_[i]);
+  return true;
 }
 
 /// A column of a worksheet as a field: name, type and size, no attributes or default, and every
@@ -196,37 +255,20 @@ class sheet_rows final : public row_source {
   sheet_rows(state_ptr db, std::shared_ptr<sheet_table> table)
       : db_(std::move(db)), table_(std::move(table)), layout_(db_->layout(*table_)) {}
   const std::vector<wb_column>& columns() const override { return layout_.columns; }
-  void restart() override {
-    prefetch_.reset();  // first: its worker reads through the cursor
-    cursor_.reset();
-  }
+  void restart() override { rows_.reset(); }
   bool read(std::vector<ole_variant>& row) override {
-    if (!prefetch_) {
+    if (!rows_) {
       db_->profile_next(*table_);
-      // About a few thousand values a batch, whatever the sheet's width.
-      const std::size_t rows_per_batch = std::max<std::size_t>(16, 4096 / std::max<std::size_t>(1, layout_.columns.size()));
-      prefetch_ = std::make_unique<wb_row_prefetch>([this](std::vector<ole_variant>& r) { return read_now(r); },
-                                                    rows_per_batch);
+      rows_ = db_->open_rows(*table_);
     }
-    return prefetch_->next(row);
+    return rows_->next(row);
   }
 
  private:
-  // On the prefetch worker.
-  bool read_now(std::vector<ole_variant>& row) {
-    if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(*db_->reader, table_->index, layout_);
-    if (!cursor_->read(values_)) return false;
-    row.resize(values_.size());
-    for (std::size_t i = 0; i < values_.size(); ++i) row[i] = to_variant(values_[i]);
-    return true;
-  }
-
   state_ptr db_;
   std::shared_ptr<sheet_table> table_;
   const wb_sheet_layout& layout_;
-  std::unique_ptr<wb_row_cursor> cursor_;
-  std::vector<wb_value> values_;
-  std::unique_ptr<wb_row_prefetch> prefetch_;  // last: stopped before what its worker uses
+  std::unique_ptr<sheet_row_stream> rows_;
 };
 
 class count_rows final : public row_source {
@@ -530,7 +572,10 @@ class workbook_database final : public wb_database {
       throw wb_read_only();
     });
   }
-  void close() override { db_->closed = true; }
+  void close() override {
+    db_->closed = true;
+    db_->rows_ahead.reset();
+  }
   std::vector<bool> type_tables(const std::vector<int>& positions) override {
     return wb_guarded(db_->errors, [&] {
       db_->check_open();
