@@ -18,7 +18,6 @@
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
-#include "udb/udb_indexes.h"
 #include "udb/udb_recordset.h"
 
 /// A server statement that may block for long: a stop request cancels it on the server. Entering
@@ -319,7 +318,7 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
     if (exists && mode == 3)
       target = destination.get_table(table_name, merge_open_flags);
     else
-      target = destination.create_table(table_name, source->schema, udb_indexes());
+      target = destination.create_table_with_rows(table_name, source->schema);
   }
   m_written_tables.insert(written_key);
   try {

@@ -84,7 +84,7 @@ std::string pgs_copy_error_text(const std::string& message, const std::string& d
 }
 
 pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string table_, std::vector<std::string> columns_,
-                                 std::string relation_, std::size_t segment_bytes_)
+                                 std::string relation_, std::size_t segment_bytes_, const prologue& first)
     : connection(connection_),
       table(std::move(table_)),
       columns(std::move(columns_)),
@@ -93,8 +93,11 @@ pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string
   tk_log(2, "pgs_copy_stream::ctor(%s)", table);
   try {
     transaction = std::make_unique<pqxx::transaction<pqxx::read_committed>>(connection, "fast_append");
+    if (first) first(*transaction);
   } catch (const pqxx::pqxx_exception& e) {
     fail(pgs_error_text(e));
+  } catch (const tk_exception& e) {
+    fail(e.message());
   }
   open_segment();
 }

@@ -8,6 +8,7 @@
 // ("COPY <table>, line N") becomes a row error, the lines before it land in one COPY, and the lines
 // after it follow in growing runs. When the error names no line, the refused run is halved.
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,11 +30,17 @@ inline constexpr std::size_t pgs_copy_default_segment_bytes = std::size_t(8) << 
 
 class pgs_copy_stream {
  public:
-  /// Begins the transaction "fast_append". `table` is the quoted table name, `columns` the quoted
-  /// column list (empty: every column in table order), `relation` the table's name as the server
-  /// prints it in its errors. A failure is a level-0 tk_exception.
+  /// Statements run in the stream's transaction before its first COPY (the creation of the table
+  /// the rows go to); what they throw ends the stream as a failure does.
+  using prologue = std::function<void(pqxx::dbtransaction&)>;
+
+  /// Begins the transaction "fast_append" (and runs `first`, when given, in it). `table` is the
+  /// quoted table name, `columns` the quoted column list (empty: every column in table order),
+  /// `relation` the table's name as the server prints it in its errors. A failure is a level-0
+  /// tk_exception.
   pgs_copy_stream(pqxx::connection_base& connection, std::string table, std::vector<std::string> columns,
-                  std::string relation, std::size_t segment_bytes = pgs_copy_default_segment_bytes);
+                  std::string relation, std::size_t segment_bytes = pgs_copy_default_segment_bytes,
+                  const prologue& first = {});
   /// Rolls back whatever finish() did not commit. Never throws.
   ~pgs_copy_stream();
   pgs_copy_stream(const pgs_copy_stream&) = delete;

@@ -249,6 +249,14 @@ void pgs_recordset::init_schema() {
   tk_log(2, "pgs_recordset::init_schema");
   try {
     pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "get_schema");
+    read_columns(tx);
+  } catch (const pqxx::pqxx_exception& e) {
+    throw pgs_exception(std::string(), e);
+  }
+}
+
+void pgs_recordset::read_columns(pqxx::transaction_base& tx) {
+  {
     const pqxx::result rows = catalogue_query(tx, "tmd_table_columns", get_table_sql());
     bool seen_auto = false;
     for (const auto& row : rows) {
@@ -291,8 +299,6 @@ void pgs_recordset::init_schema() {
       ordinals.push_back(read_int(row[0]));
       schema.push_back(std::move(column));
     }
-  } catch (const pqxx::pqxx_exception& e) {
-    throw pgs_exception(std::string(), e);
   }
 }
 
