@@ -68,12 +68,31 @@ struct database_state {
   /// The tables typed together, in the order they were asked for: the order a conversion reads
   /// their rows in.
   std::vector<std::size_t> typed_order;
+  /// Their typing passes, which may still run while the first tables are read: a table's result is
+  /// taken when the table is used. Declared after the reader and the tables.
+  std::unique_ptr<wb_background_typing> typing;
   /// The rows of the table a conversion reads next, started while the current table's rows are
   /// written, so that the next worksheet's first rows are ready when its table has been made.
   /// Declared after the reader and the tables, so it is stopped before they go.
   std::unique_ptr<sheet_row_stream> rows_ahead;
 
+  /// Takes the result of `t`'s typing pass when one was started for it: waits for it with `wait`,
+  /// otherwise only when it has ended.
+  void settle_typing(sheet_table& t, bool wait) {
+    if (t.layout || t.failure || !typing) return;
+    const auto& sheets = typing->sheets();
+    const auto at = std::find(sheets.begin(), sheets.end(), t.index);
+    if (at == sheets.end()) return;
+    const std::size_t i = static_cast<std::size_t>(at - sheets.begin());
+    if (!wait && !typing->finished(i)) return;
+    wb_typing_result result = typing->take(i);
+    if (result.layout)
+      t.layout = std::make_unique<wb_sheet_layout>(std::move(*result.layout));
+    else
+      t.failure = result.failure;
+  }
   const wb_sheet_layout& layout(sheet_table& t) {
+    settle_typing(t, true);
     if (!t.layout) {
       if (t.failure) std::rethrow_exception(t.failure);
       if (ahead && ahead->index() == t.index) {
@@ -106,44 +125,61 @@ struct database_state {
     if (!rows) rows = std::make_unique<sheet_row_stream>(*reader, t.index, layout(t));
     const auto at = std::find(typed_order.begin(), typed_order.end(), t.index);
     if (at != typed_order.end() && at + 1 != typed_order.end()) {
-      const sheet_table& next = *tables[*(at + 1)];
+      sheet_table& next = *tables[*(at + 1)];
+      settle_typing(next, false);
       // A table whose typing pass failed is left to report that failure in its turn.
       if (next.layout && next.index != t.index)
         rows_ahead = std::make_unique<sheet_row_stream>(*reader, next.index, *next.layout);
     }
     return rows;
   }
-  /// The first passes of the tables at these positions, side by side; each result or failure is
-  /// kept for the table's later use. Whether each can be read, in the order of `positions`.
-  std::vector<bool> type_tables(const std::vector<int>& positions) {
+  /// Starts the first passes of the tables at these positions, side by side in that order; each
+  /// result or failure is kept for the table's use.
+  void start_typing(const std::vector<int>& positions) {
     ahead.reset();  // its sheet, when asked for, is typed below with the others
     typed_together = true;
-    const auto at = [&](int position) -> std::shared_ptr<sheet_table> {
-      if (position < 0 || static_cast<std::size_t>(position) >= tables.size()) return nullptr;
-      return tables[static_cast<std::size_t>(position)];
-    };
-    std::vector<std::shared_ptr<sheet_table>> pending;
+    // Passes started before are taken first: their tables are not typed again.
+    if (typing)
+      for (const std::size_t index : typing->sheets()) settle_typing(*tables[index], true);
     std::vector<std::size_t> indexes;
+    typed_order.clear();
     for (const int position : positions) {
       const auto t = at(position);
-      if (!t || t->layout || t->failure || std::find(pending.begin(), pending.end(), t) != pending.end()) continue;
-      pending.push_back(t);
+      if (!t) continue;
+      typed_order.push_back(t->index);
+      if (t->layout || t->failure || std::find(indexes.begin(), indexes.end(), t->index) != indexes.end()) continue;
       indexes.push_back(t->index);
     }
-    auto results = wb_type_sheets(*reader, indexes, header, wb_typing_threads(indexes.size()));
-    typed_order = indexes;
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-      if (results[i].layout)
-        pending[i]->layout = std::make_unique<wb_sheet_layout>(std::move(*results[i].layout));
-      else
-        pending[i]->failure = results[i].failure;
-    }
+    const unsigned threads = wb_typing_threads(indexes.size());
+    typing = std::make_unique<wb_background_typing>(*reader, std::move(indexes), header, threads);
+  }
+  /// The first passes of the tables at these positions, side by side, waited for. Whether each can
+  /// be read, in the order of `positions`.
+  std::vector<bool> type_tables(const std::vector<int>& positions) {
+    start_typing(positions);
     std::vector<bool> readable;
     for (const int position : positions) {
       const auto t = at(position);
+      if (t) settle_typing(*t, true);
       readable.push_back(!t || !t->failure);  // an unknown position fails where it is used, as before
     }
+    typing.reset();
     return readable;
+  }
+  /// The first passes of the tables at these positions, side by side, waited for only until one
+  /// of them proves readable (true) or all have failed (false); the others go on in the background.
+  bool type_tables_until_readable(const std::vector<int>& positions) {
+    start_typing(positions);
+    for (const int position : positions) {
+      const auto t = at(position);
+      if (t) settle_typing(*t, true);
+      if (!t || !t->failure) return true;  // an unknown position fails where it is used, as before
+    }
+    return false;
+  }
+  std::shared_ptr<sheet_table> at(int position) const {
+    if (position < 0 || static_cast<std::size_t>(position) >= tables.size()) return nullptr;
+    return tables[static_cast<std::size_t>(position)];
   }
   std::shared_ptr<sheet_table> find(const std::wstring& name) const {
     std::vector<std::wstring> names;
@@ -575,11 +611,18 @@ class workbook_database final : public wb_database {
   void close() override {
     db_->closed = true;
     db_->rows_ahead.reset();
+    db_->typing.reset();
   }
   std::vector<bool> type_tables(const std::vector<int>& positions) override {
     return wb_guarded(db_->errors, [&] {
       db_->check_open();
       return db_->type_tables(positions);
+    });
+  }
+  bool type_tables_until_readable(const std::vector<int>& positions) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return db_->type_tables_until_readable(positions);
     });
   }
 
