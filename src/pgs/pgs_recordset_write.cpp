@@ -252,6 +252,7 @@ void pgs_recordset::finish_quietly() noexcept {
 
 pgs_recordset::~pgs_recordset() {
   tk_log(1, "pgs_recordset::~pgs_recordset");
+  creation.reset();  // a table never written to is not made on the way out
   finish_quietly();
   try {
     cursor.reset();

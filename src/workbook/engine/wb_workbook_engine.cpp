@@ -36,6 +36,8 @@ class sheet_row_stream {
                   std::max<std::size_t>(16, 4096 / std::max<std::size_t>(1, layout.columns.size()))) {}
   std::size_t index() const { return index_; }
   bool next(std::vector<ole_variant>& row) { return prefetch_.next(row); }
+  /// Whether the sheet has been read to its end (its last rows may still wait to be taken).
+  bool read_to_end() const { return prefetch_.read_to_end(); }
 
  private:
   // On the prefetch worker.
@@ -46,6 +48,7 @@ class sheet_row_stream {
   const wb_sheet_layout& layout_;
   std::unique_ptr<wb_row_cursor> cursor_;
   std::vector<wb_value> values_;
+  bool ended_ = false;
   wb_row_prefetch prefetch_;  // last: started once everything above exists, stopped first
 };
 
@@ -71,9 +74,10 @@ struct database_state {
   /// Their typing passes, which may still run while the first tables are read: a table's result is
   /// taken when the table is used. Declared after the reader and the tables.
   std::unique_ptr<wb_background_typing> typing;
-  /// The rows of the table a conversion reads next, started while the current table's rows are
-  /// written, so that the next worksheet's first rows are ready when its table has been made.
-  /// Declared after the reader and the tables, so it is stopped before they go.
+  /// The rows of the table a conversion reads next, started once the current table has been read
+  /// to its end while its last rows are written, so that the next worksheet's first rows are ready
+  /// when its table has been made, and at most two worksheets are open at once. Declared after the
+  /// reader and the tables, so it is stopped before they go.
   std::unique_ptr<sheet_row_stream> rows_ahead;
 
   /// Takes the result of `t`'s typing pass when one was started for it: waits for it with `wait`,
@@ -116,22 +120,24 @@ struct database_state {
     ahead.reset();
     ahead = std::make_unique<wb_layout_ahead>(*reader, next, header);
   }
-  /// The rows of `t`: those read ahead for it, or a stream started now. Starts reading the table
-  /// after it in the typed order ahead.
+  /// The rows of `t`: those read ahead for it, or a stream started now.
   std::unique_ptr<sheet_row_stream> open_rows(sheet_table& t) {
     std::unique_ptr<sheet_row_stream> rows;
     if (rows_ahead && rows_ahead->index() == t.index) rows = std::move(rows_ahead);
     rows_ahead.reset();  // read ahead for a table that is not read next: dropped
     if (!rows) rows = std::make_unique<sheet_row_stream>(*reader, t.index, layout(t));
+    return rows;
+  }
+  /// Starts reading the table after `t` in the typed order ahead, unless it was started already.
+  void read_ahead_after(const sheet_table& t) {
     const auto at = std::find(typed_order.begin(), typed_order.end(), t.index);
     if (at != typed_order.end() && at + 1 != typed_order.end()) {
       sheet_table& next = *tables[*(at + 1)];
       settle_typing(next, false);
       // A table whose typing pass failed is left to report that failure in its turn.
-      if (next.layout && next.index != t.index)
+      if (next.layout && next.index != t.index && !(rows_ahead && rows_ahead->index() == next.index))
         rows_ahead = std::make_unique<sheet_row_stream>(*reader, next.index, *next.layout);
     }
-    return rows;
   }
   /// Starts the first passes of the tables at these positions, side by side in that order; each
   /// result or failure is kept for the table's use.
@@ -214,8 +220,13 @@ ole_variant to_variant(const wb_value& v) {
 }
 
 bool sheet_row_stream::read_now(std::vector<ole_variant>& row) {
+  if (ended_) return false;
   if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(reader_, index_, layout_);
-  if (!cursor_->read(values_)) return false;
+  if (!cursor_->read(values_)) {
+    cursor_.reset();  // the sheet's stream and its buffers go before the next sheet is opened
+    ended_ = true;
+    return false;
+  }
   row.resize(values_.size());
   for (std::size_t i = 0; i < values_.size(); ++i) row[i] = to_variant(values_[i]);
   return true;
@@ -296,6 +307,11 @@ class sheet_rows final : public row_source {
     if (!rows_) {
       db_->profile_next(*table_);
       rows_ = db_->open_rows(*table_);
+      next_started_ = false;
+    }
+    if (!next_started_ && rows_->read_to_end()) {
+      db_->read_ahead_after(*table_);
+      next_started_ = true;
     }
     return rows_->next(row);
   }
@@ -305,6 +321,7 @@ class sheet_rows final : public row_source {
   std::shared_ptr<sheet_table> table_;
   const wb_sheet_layout& layout_;
   std::unique_ptr<sheet_row_stream> rows_;
+  bool next_started_ = false;  // the next table's rows were started once this one was read to its end
 };
 
 class count_rows final : public row_source {
