@@ -309,11 +309,12 @@ class sheet_rows final : public row_source {
       rows_ = db_->open_rows(*table_);
       next_started_ = false;
     }
-    if (!next_started_ && rows_->read_to_end()) {
+    const bool more = rows_->next(row);
+    if (!next_started_ && (!more || rows_->read_to_end())) {
       db_->read_ahead_after(*table_);
       next_started_ = true;
     }
-    return rows_->next(row);
+    return more;
   }
 
  private:
