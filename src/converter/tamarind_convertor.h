@@ -173,9 +173,9 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   void report_missing(const std::vector<std::wstring>& names);
   /// Lists the open workbook and applies the selection again (or takes every worksheet).
   void prepare_worksheets(dao_database& workbook);
-  /// Runs the typing pass of every worksheet to convert, several at once, before anything is
-  /// written; whether each can be read, in the order of `worksheets`.
-  std::vector<bool> type_worksheets(dao_database& workbook);
+  /// Starts the typing pass of every worksheet to convert, several at once, before anything is
+  /// written; true when at least one of them can be read.
+  bool type_worksheets(dao_database& workbook);
   /// Converts one worksheet; `destination` is null only when no worksheet could be read.
   void convert_worksheet(pgs_database* destination, dao_database& workbook, const std::wstring& sheet,
                          const sheet_ref& source_sheet);

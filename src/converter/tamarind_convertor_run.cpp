@@ -18,7 +18,6 @@
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
-#include "udb/udb_indexes.h"
 #include "udb/udb_recordset.h"
 
 /// A server statement that may block for long: a stop request cancels it on the server. Entering
@@ -237,8 +236,7 @@ void tamarind_convertor::convert_from_xls() {
   prepare_worksheets(*workbook);
   if (worksheets.empty()) throw tk_exception(no_worksheet_text, tk_level_recoverable);
   throw_if_stopped();
-  const std::vector<bool> readable = type_worksheets(*workbook);
-  const bool any_readable = std::find(readable.begin(), readable.end(), true) != readable.end();
+  const bool any_readable = type_worksheets(*workbook);
   std::unique_ptr<pgs_database> destination;
   if (any_readable) {
     tmd_blocking_section section(*this);
@@ -274,12 +272,18 @@ void tamarind_convertor::convert_from_xls() {
   }
 }
 
-std::vector<bool> tamarind_convertor::type_worksheets(dao_database& workbook) {
+bool tamarind_convertor::type_worksheets(dao_database& workbook) {
   std::vector<int> positions;
   for (const auto& entry : worksheets) positions.push_back(entry.second.position);
-  std::vector<bool> readable = workbook.type_tables(positions);
-  readable.resize(positions.size(), true);
-  return readable;
+  // Replacing the database waits for every worksheet's pass. Otherwise a worksheet's table is
+  // touched only once its own pass has ended (opening it waits for that), so the passes of later
+  // worksheets go on while the first ones are written.
+  if (mode == 0 || m_drop_pending.load()) {
+    std::vector<bool> readable = workbook.type_tables(positions);
+    readable.resize(positions.size(), true);
+    return std::find(readable.begin(), readable.end(), true) != readable.end();
+  }
+  return workbook.type_tables_until_readable(positions);
 }
 
 void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_database& workbook,
@@ -330,7 +334,7 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
     if (exists && mode == 3)
       target = destination.get_table(table_name, merge_open_flags);
     else
-      target = destination.create_table(table_name, source->schema, udb_indexes());
+      target = destination.create_table_with_rows(table_name, source->schema);
   }
   m_written_tables.insert(written_key);
   try {

@@ -137,6 +137,11 @@ std::vector<bool> dao_database::type_tables(const std::vector<int>& positions) {
   return dao_call([&] { return database->type_tables(positions); });
 }
 
+bool dao_database::type_tables_until_readable(const std::vector<int>& positions) {
+  tk_log(2, "dao_database::type_tables_until_readable(%d tables)", static_cast<int>(positions.size()));
+  return dao_call([&] { return database->type_tables_until_readable(positions); });
+}
+
 std::unique_ptr<udb_recordset> dao_database::get_query(const std::wstring& query_name, const std::wstring& sql,
                                                        int mode) {
   tk_log(2, "dao_database::get_query(%s, %s, %d)", query_name, sql, mode);

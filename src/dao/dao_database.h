@@ -61,6 +61,9 @@ class dao_database : public udb_database {
   /// Types the columns of the tables at these positions ahead, several at once, and tells for each
   /// whether it can be read; one that cannot gives its error again when it is opened.
   std::vector<bool> type_tables(const std::vector<int>& positions);
+  /// As type_tables, but waits only until one of them proves readable (true) or all have failed;
+  /// each of the others waits for its own pass when it is opened.
+  bool type_tables_until_readable(const std::vector<int>& positions);
 
  private:
   void init_views();

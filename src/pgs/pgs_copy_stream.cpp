@@ -70,7 +70,7 @@ std::string pgs_copy_error_text(const std::string& message, const std::string& d
 }
 
 pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string table, std::vector<std::string> columns,
-                                 std::string relation_, std::size_t segment_bytes_)
+                                 std::string relation_, std::size_t segment_bytes_, const prologue& first)
     : connection(connection_),
       copy_sql(copy_statement(table, columns)),
       relation(std::move(relation_)),
@@ -78,8 +78,11 @@ pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string
   tk_log(2, "pgs_copy_stream::ctor(%s)", table);
   try {
     transaction = std::make_unique<pqxx::transaction<pqxx::read_committed>>(connection, "fast_append");
+    if (first) first(*transaction);
   } catch (const pqxx::pqxx_exception& e) {
     fail(pgs_error_text(e));
+  } catch (const tk_exception& e) {
+    fail(e.message());
   }
   wire = std::make_unique<pgs_copy_wire>(*transaction);
   open_segment();

@@ -32,12 +32,17 @@ class pgs_copy_stream {
   /// writing at that row: the rows before it are committed, the rows after it are not written,
   /// and the exception goes on to the caller of write() or finish().
   using refusal_sink = std::function<void(const udb_row_error&)>;
+  /// Statements run in the stream's transaction before its first COPY (the creation of the table
+  /// the rows go to); what they throw ends the stream as a failure does.
+  using prologue = std::function<void(pqxx::dbtransaction&)>;
 
-  /// Begins the transaction "fast_append". `table` is the quoted table name, `columns` the quoted
-  /// column list (empty: every column in table order), `relation` the table's name as the server
-  /// prints it in its errors. A failure is a level-0 tk_exception.
+  /// Begins the transaction "fast_append" (and runs `first`, when given, in it). `table` is the
+  /// quoted table name, `columns` the quoted column list (empty: every column in table order),
+  /// `relation` the table's name as the server prints it in its errors. A failure is a level-0
+  /// tk_exception.
   pgs_copy_stream(pqxx::connection_base& connection, std::string table, std::vector<std::string> columns,
-                  std::string relation, std::size_t segment_bytes = pgs_copy_default_segment_bytes);
+                  std::string relation, std::size_t segment_bytes = pgs_copy_default_segment_bytes,
+                  const prologue& first = {});
   /// Rolls back whatever finish() did not commit. Never throws.
   ~pgs_copy_stream();
   pgs_copy_stream(const pgs_copy_stream&) = delete;

@@ -5,6 +5,7 @@
 #include "pgs/pgs_ddl.h"
 #include "pgs/pgs_engine.h"
 #include "pgs/pgs_exception.h"
+#include "pgs/pgs_recordset.h"
 #include "pgs/pgs_sql_text.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
@@ -197,6 +198,21 @@ std::unique_ptr<udb_recordset> pgs_database::create_table(const std::wstring& ta
   }
   build_table(table_name, fields, index_list);
   return get_table(table_name, 2);
+}
+
+std::unique_ptr<udb_recordset> pgs_database::create_table_with_rows(const std::wstring& table_name,
+                                                                    const udb_schema& fields) {
+  tk_log(2, "pgs_database::create_table_with_rows(%s)", table_name);
+  if (is_table_exist(table_name)) return create_table(table_name, fields, udb_indexes());
+  const pgs_schema_initializer schema(table_name, fields, udb_indexes());
+  return std::make_unique<pgs_recordset>(*this, table_name, relationships,
+                                         pgs_table_creation{schema.create_table_statement(), schema.column_map()});
+}
+
+void pgs_database::list_made_table(const std::wstring& table_name,
+                                   const std::map<std::wstring, std::wstring>& column_map) {
+  add_full_name1(table_name);
+  names_map.add_fn_map(table_name, column_map);
 }
 
 bool pgs_database::delete_tab(const std::wstring& table_name) {

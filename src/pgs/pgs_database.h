@@ -69,6 +69,14 @@ class pgs_database : public pgs_base_db {
   /// The name must be schema.table. Returns the column map (source name -> safe name).
   void build_table(const std::wstring& table_name, const udb_schema& fields, const udb_indexes& index_list);
 
+  /// A table made with its first rows (no indexes): the CREATE TABLE runs in the transaction of the
+  /// rows' COPY, so a worksheet whose rows are rolled back leaves no table behind. The table is
+  /// listed once that transaction commits. A table that is listed already is opened as
+  /// create_table opens it. The name must be schema.table.
+  std::unique_ptr<udb_recordset> create_table_with_rows(const std::wstring& table_name, const udb_schema& fields);
+  /// Lists a table create_table_with_rows made, once it exists, with its generated column names.
+  void list_made_table(const std::wstring& table_name, const std::map<std::wstring, std::wstring>& column_map);
+
   const std::wstring& get_schema_pattern() const { return schema_pattern; }
 
  private:

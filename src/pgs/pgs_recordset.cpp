@@ -249,50 +249,54 @@ void pgs_recordset::init_schema() {
   tk_log(2, "pgs_recordset::init_schema");
   try {
     pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "get_schema");
-    const pqxx::result rows = catalogue_query(tx, "tmd_table_columns", get_table_sql());
-    bool seen_auto = false;
-    for (const auto& row : rows) {
-      const std::string def = row[4].is_null() ? std::string() : row[4].c_str();
-      const std::wstring column_name = tk_utf8_to_unicode(row[1].c_str());
-      const std::string data_type = row[2].c_str();
-      bool automatic = starts_with_nextval(def);
-      if (automatic) {
-        tk_log(2, "Got auto_increment '%s'", column_name);
-        if (seen_auto) {
-          tk_log(3, "Multiple auto_increment columns: '%s'!", column_name);
-          automatic = false;
-        }
-        seen_auto = true;
-      }
-      const VARTYPE vartype = pgs_get_vartype(data_type);
-      const bool not_null = std::string_view(row[5].c_str()) != "YES";
-      const int size = read_int(row[3]);
-      auto column = std::make_unique<pgs_t_ftd>(static_cast<std::uint32_t>(size), column_name, vartype, not_null,
-                                                automatic, ole_variant(), 0, data_type);
-      if (!def.empty() && !starts_with_nextval(def)) {
-        tk_log(2, "Got def.value: '%s'", def);
-        std::string value = def;
-        const auto cast = value.find("'::");
-        if (cast != std::string::npos) {
-          tk_log(1, "Def.value must be pre-processed");
-          const std::size_t from = value[0] == '\'' ? 1 : 0;
-          value = cast >= from ? value.substr(from, cast - from) : std::string();
-          tk_log(1, "After pre-processing: '%s'", value);
-        }
-        const VARTYPE value_type = vartype == VT_BSTR || vartype == VT_DATE ? VT_BSTR : vartype;
-        try {
-          column->value = pgs_get_variant(value_type, value.c_str());
-        } catch (const tk_exception& e) {
-          // A default this side cannot read is left out; the server still applies its own.
-          tk_log(2, "Default not readable: %s", e.message());
-        }
-      }
-      column->reserved = date_precision(data_type);
-      ordinals.push_back(read_int(row[0]));
-      schema.push_back(std::move(column));
-    }
+    read_columns(tx);
   } catch (const pqxx::pqxx_exception& e) {
     throw pgs_exception(std::string(), e);
+  }
+}
+
+void pgs_recordset::read_columns(pqxx::transaction_base& tx) {
+  const pqxx::result rows = catalogue_query(tx, "tmd_table_columns", get_table_sql());
+  bool seen_auto = false;
+  for (const auto& row : rows) {
+    const std::string def = row[4].is_null() ? std::string() : row[4].c_str();
+    const std::wstring column_name = tk_utf8_to_unicode(row[1].c_str());
+    const std::string data_type = row[2].c_str();
+    bool automatic = starts_with_nextval(def);
+    if (automatic) {
+      tk_log(2, "Got auto_increment '%s'", column_name);
+      if (seen_auto) {
+        tk_log(3, "Multiple auto_increment columns: '%s'!", column_name);
+        automatic = false;
+      }
+      seen_auto = true;
+    }
+    const VARTYPE vartype = pgs_get_vartype(data_type);
+    const bool not_null = std::string_view(row[5].c_str()) != "YES";
+    const int size = read_int(row[3]);
+    auto column = std::make_unique<pgs_t_ftd>(static_cast<std::uint32_t>(size), column_name, vartype, not_null,
+                                              automatic, ole_variant(), 0, data_type);
+    if (!def.empty() && !starts_with_nextval(def)) {
+      tk_log(2, "Got def.value: '%s'", def);
+      std::string value = def;
+      const auto cast = value.find("'::");
+      if (cast != std::string::npos) {
+        tk_log(1, "Def.value must be pre-processed");
+        const std::size_t from = value[0] == '\'' ? 1 : 0;
+        value = cast >= from ? value.substr(from, cast - from) : std::string();
+        tk_log(1, "After pre-processing: '%s'", value);
+      }
+      const VARTYPE value_type = vartype == VT_BSTR || vartype == VT_DATE ? VT_BSTR : vartype;
+      try {
+        column->value = pgs_get_variant(value_type, value.c_str());
+      } catch (const tk_exception& e) {
+        // A default this side cannot read is left out; the server still applies its own.
+        tk_log(2, "Default not readable: %s", e.message());
+      }
+    }
+    column->reserved = date_precision(data_type);
+    ordinals.push_back(read_int(row[0]));
+    schema.push_back(std::move(column));
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // One table of a PostgreSQL database: its columns, keys and row count from the catalogue, its rows
 // read through a server-side cursor, and rows written by COPY (or INSERT) and rewritten by UPDATE.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,13 @@ class dbtransaction;
 
 class pgs_database;
 class pgs_copy_stream;
+
+/// A table this run makes for its rows: the statement that creates it and the column names it
+/// generated (source name -> safe name), which the database lists once the table exists.
+struct pgs_table_creation {
+  std::string statement;
+  std::map<std::wstring, std::wstring> column_map;
+};
 class pgs_fn_validator;
 
 /// A table of the destination database.
@@ -42,6 +50,12 @@ class pgs_recordset : public udb_recordset {
   /// Mode bit 8 marks a table that existed before this run: records are paired with its columns
   /// by field name instead of by position.
   pgs_recordset(pgs_database& database, const std::wstring& name, udb_relationships& relationships, int mode);
+  /// Over a table not made yet (name: schema.table): it is made in the transaction of its first
+  /// COPY, and its columns read there, so rows rolled back take the table with them; without rows
+  /// (or without COPY) it is made on its own before the first row or at finish(). It has no rows,
+  /// keys or indexes, so none are read. The database lists it once it is committed.
+  pgs_recordset(pgs_database& database, const std::wstring& name, udb_relationships& relationships,
+                pgs_table_creation creation);
   ~pgs_recordset() override;
 
   // Reading.
@@ -81,6 +95,16 @@ class pgs_recordset : public udb_recordset {
 
  private:
   void init_schema();
+  /// The columns of the table as the catalogue gives them, read in `tx`.
+  void read_columns(pqxx::transaction_base& tx);
+  /// The stream whose transaction makes the table first (the pending creation is used up).
+  std::unique_ptr<pgs_copy_stream> open_stream_making_table();
+  /// Makes the pending table in a transaction of its own and lists it.
+  void make_table_alone();
+  /// Runs the pending creation in `tx` and reads the columns it made.
+  void create_in(pqxx::transaction_base& tx, const pgs_table_creation& creation);
+  /// Lists the table made in the stream's transaction, which has committed.
+  void list_created_table();
   void init_indexes();
   void fetch_block();
   /// The pairing of the record's fields with the table's columns (computed once, then checked).
@@ -109,6 +133,10 @@ class pgs_recordset : public udb_recordset {
   std::size_t row = 0;
   std::unique_ptr<pqxx::dbtransaction> read_trans;
   std::unique_ptr<pqxx::icursorstream> cursor;
+
+  // A table not made yet, and one made in the open stream's transaction, not committed yet.
+  std::unique_ptr<pgs_table_creation> creation;
+  std::unique_ptr<pgs_table_creation> uncommitted_creation;
 
   // Writing state.
   std::unique_ptr<pgs_copy_stream> copy;

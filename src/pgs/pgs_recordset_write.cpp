@@ -99,13 +99,16 @@ void pgs_recordset::append_record(udb_record& record) {
 
 void pgs_recordset::fast_append(udb_record& record) {
   tk_log(1, "pgs_recordset::fast_append");
+  // A table not made yet is made by the stream, which reads its columns before they are paired.
+  std::unique_ptr<pgs_copy_stream> making_table = !copy && creation ? open_stream_making_table() : nullptr;
   const std::vector<pgs_copy_pair>& pairs = pairing_for(record);
   if (!copy) {
     std::vector<std::string> columns;
     if (by_name)
       for (const auto& pair : pairs) columns.push_back(pgs_quote_raw(tk_to_utf8(schema[pair.column].name)));
-    copy = std::make_unique<pgs_copy_stream>(engine().connection(), qualified_name(),
-                                             std::move(columns), engine().object_name(t_name), segment_bytes);
+    copy = making_table ? std::move(making_table)
+                        : std::make_unique<pgs_copy_stream>(engine().connection(), qualified_name(), std::move(columns),
+                                                            engine().object_name(t_name), segment_bytes);
     copy->set_refusal_sink(refused_row_sink);
     line_builder = std::make_unique<pgs_copy_line_builder>(pairs);
     finished = false;
@@ -123,6 +126,7 @@ void pgs_recordset::fast_append(udb_record& record) {
 void pgs_recordset::slow_append(udb_record& record) {
   tk_log(1, "pgs_recordset::slow_append");
   const int number = records_appended > 0 ? records_appended : 1;
+  if (creation) make_table_alone();
   if (!by_name && record.size() < schema.size()) TK_ASSERT_SITE("pgs_recs", 848);
   tk_log(1, "Size of schema is less or equal to the size of record");
   const std::vector<pgs_copy_pair>& pairs = pairing_for(record);
@@ -212,7 +216,10 @@ void pgs_recordset::finish() {
   tk_log(1, "pgs_recordset::finish");
   if (finished) return;
   finished = true;
-  if (!copy) return;
+  if (!copy) {
+    if (creation) make_table_alone();
+    return;
+  }
   std::unique_ptr<pgs_copy_stream> stream = std::move(copy);
   struct collect {
     pgs_recordset& self;
@@ -222,6 +229,7 @@ void pgs_recordset::finish() {
     }
   } collector{*this, *stream};
   stream->finish();
+  if (uncommitted_creation && !stream->is_broken()) list_created_table();
 }
 
 std::vector<udb_row_error> pgs_recordset::take_row_errors() {
@@ -248,6 +256,7 @@ void pgs_recordset::finish_quietly() noexcept {
 
 pgs_recordset::~pgs_recordset() {
   tk_log(1, "pgs_recordset::~pgs_recordset");
+  creation.reset();  // a table never written to is not made on the way out
   finish_quietly();
   try {
     cursor.reset();

@@ -4,6 +4,7 @@
 // held by ole_com_ptr. A failing call records {number, description} as its engine's error list
 // (replacing the previous one) and throws wb_error with the same number. The real engine is
 // read-only: every write gives 3027.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -165,6 +166,14 @@ class wb_database : public ref_counted_object {
   /// table as readable.
   virtual std::vector<bool> type_tables(const std::vector<int>& positions) {
     return std::vector<bool>(positions.size(), true);
+  }
+  /// As type_tables, but waits only until one of the tables proves readable (true) or all have
+  /// failed (false); the passes of the others may go on in the background, each table waiting for
+  /// its own when it is used.
+  virtual bool type_tables_until_readable(const std::vector<int>& positions) {
+    std::vector<bool> readable = type_tables(positions);
+    readable.resize(positions.size(), true);
+    return std::find(readable.begin(), readable.end(), true) != readable.end();
   }
 };
 

@@ -32,7 +32,10 @@ void wb_row_prefetch::work() {
   try {
     for (;;) {
       if (filling.rows.size() <= filling.count) filling.rows.resize(filling.count + 1);
-      if (!read_(filling.rows[filling.count])) break;
+      if (!read_(filling.rows[filling.count])) {
+        read_to_end_ = true;
+        break;
+      }
       if (++filling.count == rows_per_batch_) {
         if (!pipe_.put(filling)) return;
         filling.count = 0;

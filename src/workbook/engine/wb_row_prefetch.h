@@ -3,6 +3,7 @@
 // decoding a worksheet and turning its cells into values overlaps with what the caller does with
 // each row (on a big sheet that is writing it to the server). Memory stays flat: at most a few
 // batches wait.
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <thread>
@@ -26,6 +27,8 @@ class wb_row_prefetch {
   /// The next row, swapped into `row`; false after the last. What the reader threw is thrown here,
   /// after the rows read before it, and again on every later call.
   bool next(std::vector<ole_variant>& row);
+  /// Whether the reader has given its last row (the rows may still wait to be taken).
+  bool read_to_end() const { return read_to_end_.load(std::memory_order_relaxed); }
 
  private:
   struct batch {
@@ -40,5 +43,6 @@ class wb_row_prefetch {
   wb_batch_pipe<batch> pipe_;
   batch current_;  // the caller's own
   std::size_t next_row_ = 0;
+  std::atomic<bool> read_to_end_{false};
   std::thread worker_;  // last: started once everything above exists
 };

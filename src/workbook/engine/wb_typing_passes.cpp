@@ -1,34 +1,67 @@
 #include "workbook/engine/wb_typing_passes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <system_error>
-#include <thread>
+#include <utility>
+
+wb_background_typing::wb_background_typing(wb_reader& reader, std::vector<std::size_t> sheets, bool header,
+                                           unsigned threads)
+    : reader_(reader),
+      sheets_(std::move(sheets)),
+      header_(header),
+      results_(sheets_.size()),
+      done_(sheets_.size(), false) {
+  const std::size_t wanted = std::min<std::size_t>(std::max(threads, 1u), sheets_.size());
+  for (std::size_t t = 0; t < wanted; ++t) {
+    try {
+      threads_.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+      break;  // fewer threads: those that run take the remaining sheets
+    }
+  }
+  if (threads_.empty()) work();  // no thread at all: every pass on the calling thread
+}
+
+wb_background_typing::~wb_background_typing() {
+  stop_ = true;
+  for (auto& thread : threads_) thread.join();
+}
+
+void wb_background_typing::work() noexcept {
+  for (std::size_t i = next_.fetch_add(1); i < sheets_.size() && !stop_; i = next_.fetch_add(1)) {
+    wb_typing_result result;
+    try {
+      result.layout = wb_profile_sheet(reader_, sheets_[i], header_, &stop_);
+    } catch (const wb_profile_stopped&) {
+      return;  // the object goes: nobody waits for this result
+    } catch (...) {
+      result.failure = std::current_exception();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      results_[i] = std::move(result);
+      done_[i] = true;
+    }
+    changed_.notify_all();
+  }
+}
+
+bool wb_background_typing::finished(std::size_t i) {
+  std::lock_guard lock(mutex_);
+  return done_.at(i);
+}
+
+wb_typing_result wb_background_typing::take(std::size_t i) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return bool(done_.at(i)); });
+  return std::move(results_[i]);
+}
 
 std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vector<std::size_t>& sheets, bool header,
                                              unsigned threads) {
-  std::vector<wb_typing_result> results(sheets.size());
-  std::atomic<std::size_t> next{0};
-  const auto work = [&]() noexcept {
-    for (std::size_t i = next.fetch_add(1); i < sheets.size(); i = next.fetch_add(1)) {
-      try {
-        results[i].layout = wb_profile_sheet(reader, sheets[i], header);
-      } catch (...) {
-        results[i].failure = std::current_exception();
-      }
-    }
-  };
-  std::vector<std::thread> helpers;
-  const std::size_t wanted = std::min<std::size_t>(std::max(threads, 1u), sheets.size());
-  for (std::size_t t = 1; t < wanted; ++t) {
-    try {
-      helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer helpers: the threads that run take the remaining sheets
-    }
-  }
-  work();
-  for (auto& helper : helpers) helper.join();
+  wb_background_typing typing(reader, sheets, header, threads);
+  std::vector<wb_typing_result> results;
+  for (std::size_t i = 0; i < sheets.size(); ++i) results.push_back(typing.take(i));
   return results;
 }
 

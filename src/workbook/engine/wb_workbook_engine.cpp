@@ -22,6 +22,36 @@ struct sheet_table {
   std::exception_ptr failure;               // the first pass typed ahead that failed
 };
 
+/// One worksheet's rows, decoded and turned into values on a worker thread a few batches ahead of
+/// the caller (on a big sheet, the caller writes them to the server meanwhile).
+class sheet_row_stream {
+ public:
+  /// Starts reading at once. `reader` and `layout` must outlive the stream.
+  sheet_row_stream(wb_reader& reader, std::size_t index, const wb_sheet_layout& layout)
+      : reader_(reader),
+        index_(index),
+        layout_(layout),
+        // About a few thousand values a batch, whatever the sheet's width.
+        prefetch_([this](std::vector<ole_variant>& r) { return read_now(r); },
+                  std::max<std::size_t>(16, 4096 / std::max<std::size_t>(1, layout.columns.size()))) {}
+  std::size_t index() const { return index_; }
+  bool next(std::vector<ole_variant>& row) { return prefetch_.next(row); }
+  /// Whether the sheet has been read to its end (its last rows may still wait to be taken).
+  bool read_to_end() const { return prefetch_.read_to_end(); }
+
+ private:
+  // On the prefetch worker.
+  bool read_now(std::vector<ole_variant>& row);
+
+  wb_reader& reader_;
+  std::size_t index_;
+  const wb_sheet_layout& layout_;
+  std::unique_ptr<wb_row_cursor> cursor_;
+  std::vector<wb_value> values_;
+  bool ended_ = false;
+  wb_row_prefetch prefetch_;  // last: started once everything above exists, stopped first
+};
+
 /// One open workbook; every object of the database holds it, so it lives as long as any of them.
 struct database_state {
   wb_error_list_ptr errors;
@@ -38,8 +68,35 @@ struct database_state {
   /// reader, so it is stopped before the reader goes.
   std::unique_ptr<wb_layout_ahead> ahead;
   bool typed_together = false;  // type_tables ran: no sheet is profiled ahead any more
+  /// The tables typed together, in the order they were asked for: the order a conversion reads
+  /// their rows in.
+  std::vector<std::size_t> typed_order;
+  /// Their typing passes, which may still run while the first tables are read: a table's result is
+  /// taken when the table is used. Declared after the reader and the tables.
+  std::unique_ptr<wb_background_typing> typing;
+  /// The rows of the table a conversion reads next, started once the current table has been read
+  /// to its end while its last rows are written, so that the next worksheet's first rows are ready
+  /// when its table has been made, and at most two worksheets are open at once. Declared after the
+  /// reader and the tables, so it is stopped before they go.
+  std::unique_ptr<sheet_row_stream> rows_ahead;
 
+  /// Takes the result of `t`'s typing pass when one was started for it: waits for it with `wait`,
+  /// otherwise only when it has ended.
+  void settle_typing(sheet_table& t, bool wait) {
+    if (t.layout || t.failure || !typing) return;
+    const auto& sheets = typing->sheets();
+    const auto at = std::find(sheets.begin(), sheets.end(), t.index);
+    if (at == sheets.end()) return;
+    const std::size_t i = static_cast<std::size_t>(at - sheets.begin());
+    if (!wait && !typing->finished(i)) return;
+    wb_typing_result result = typing->take(i);
+    if (result.layout)
+      t.layout = std::make_unique<wb_sheet_layout>(std::move(*result.layout));
+    else
+      t.failure = result.failure;
+  }
   const wb_sheet_layout& layout(sheet_table& t) {
+    settle_typing(t, true);
     if (!t.layout) {
       if (t.failure) std::rethrow_exception(t.failure);
       if (ahead && ahead->index() == t.index) {
@@ -63,36 +120,72 @@ struct database_state {
     ahead.reset();
     ahead = std::make_unique<wb_layout_ahead>(*reader, next, header);
   }
-  /// The first passes of the tables at these positions, side by side; each result or failure is
-  /// kept for the table's later use. Whether each can be read, in the order of `positions`.
-  std::vector<bool> type_tables(const std::vector<int>& positions) {
+  /// The rows of `t`: those read ahead for it, or a stream started now.
+  std::unique_ptr<sheet_row_stream> open_rows(sheet_table& t) {
+    std::unique_ptr<sheet_row_stream> rows;
+    if (rows_ahead && rows_ahead->index() == t.index) rows = std::move(rows_ahead);
+    rows_ahead.reset();  // read ahead for a table that is not read next: dropped
+    if (!rows) rows = std::make_unique<sheet_row_stream>(*reader, t.index, layout(t));
+    return rows;
+  }
+  /// Starts reading the table after `t` in the typed order ahead, unless it was started already.
+  void read_ahead_after(const sheet_table& t) {
+    const auto at = std::find(typed_order.begin(), typed_order.end(), t.index);
+    if (at != typed_order.end() && at + 1 != typed_order.end()) {
+      sheet_table& next = *tables[*(at + 1)];
+      settle_typing(next, false);
+      // A table whose typing pass failed is left to report that failure in its turn.
+      if (next.layout && next.index != t.index && !(rows_ahead && rows_ahead->index() == next.index))
+        rows_ahead = std::make_unique<sheet_row_stream>(*reader, next.index, *next.layout);
+    }
+  }
+  /// Starts the first passes of the tables at these positions, side by side in that order; each
+  /// result or failure is kept for the table's use.
+  void start_typing(const std::vector<int>& positions) {
     ahead.reset();  // its sheet, when asked for, is typed below with the others
     typed_together = true;
-    const auto at = [&](int position) -> std::shared_ptr<sheet_table> {
-      if (position < 0 || static_cast<std::size_t>(position) >= tables.size()) return nullptr;
-      return tables[static_cast<std::size_t>(position)];
-    };
-    std::vector<std::shared_ptr<sheet_table>> pending;
+    // Passes started before are taken first: their tables are not typed again.
+    if (typing)
+      for (const std::size_t index : typing->sheets()) settle_typing(*tables[index], true);
     std::vector<std::size_t> indexes;
+    typed_order.clear();
     for (const int position : positions) {
       const auto t = at(position);
-      if (!t || t->layout || t->failure || std::find(pending.begin(), pending.end(), t) != pending.end()) continue;
-      pending.push_back(t);
+      if (!t) continue;
+      typed_order.push_back(t->index);
+      if (t->layout || t->failure || std::find(indexes.begin(), indexes.end(), t->index) != indexes.end()) continue;
       indexes.push_back(t->index);
     }
-    auto results = wb_type_sheets(*reader, indexes, header, wb_typing_threads(indexes.size()));
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-      if (results[i].layout)
-        pending[i]->layout = std::make_unique<wb_sheet_layout>(std::move(*results[i].layout));
-      else
-        pending[i]->failure = results[i].failure;
-    }
+    const unsigned threads = wb_typing_threads(indexes.size());
+    typing = std::make_unique<wb_background_typing>(*reader, std::move(indexes), header, threads);
+  }
+  /// The first passes of the tables at these positions, side by side, waited for. Whether each can
+  /// be read, in the order of `positions`.
+  std::vector<bool> type_tables(const std::vector<int>& positions) {
+    start_typing(positions);
     std::vector<bool> readable;
     for (const int position : positions) {
       const auto t = at(position);
+      if (t) settle_typing(*t, true);
       readable.push_back(!t || !t->failure);  // an unknown position fails where it is used, as before
     }
+    typing.reset();
     return readable;
+  }
+  /// The first passes of the tables at these positions, side by side, waited for only until one
+  /// of them proves readable (true) or all have failed (false); the others go on in the background.
+  bool type_tables_until_readable(const std::vector<int>& positions) {
+    start_typing(positions);
+    for (const int position : positions) {
+      const auto t = at(position);
+      if (t) settle_typing(*t, true);
+      if (!t || !t->failure) return true;  // an unknown position fails where it is used, as before
+    }
+    return false;
+  }
+  std::shared_ptr<sheet_table> at(int position) const {
+    if (position < 0 || static_cast<std::size_t>(position) >= tables.size()) return nullptr;
+    return tables[static_cast<std::size_t>(position)];
   }
   std::shared_ptr<sheet_table> find(const std::wstring& name) const {
     std::vector<std::wstring> names;
@@ -124,6 +217,19 @@ ole_variant to_variant(const wb_value& v) {
   ole_variant n;
   n.set_null();
   return n;
+}
+
+bool sheet_row_stream::read_now(std::vector<ole_variant>& row) {
+  if (ended_) return false;
+  if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(reader_, index_, layout_);
+  if (!cursor_->read(values_)) {
+    cursor_.reset();  // the sheet's stream and its buffers go before the next sheet is opened
+    ended_ = true;
+    return false;
+  }
+  row.resize(values_.size());
+  for (std::size_t i = 0; i < values_.size(); ++i) row[i] = to_variant(values_[i]);
+  return true;
 }
 
 /// A column of a worksheet as a field: name, type and size, no attributes or default, and every
@@ -196,37 +302,27 @@ class sheet_rows final : public row_source {
   sheet_rows(state_ptr db, std::shared_ptr<sheet_table> table)
       : db_(std::move(db)), table_(std::move(table)), layout_(db_->layout(*table_)) {}
   const std::vector<wb_column>& columns() const override { return layout_.columns; }
-  void restart() override {
-    prefetch_.reset();  // first: its worker reads through the cursor
-    cursor_.reset();
-  }
+  void restart() override { rows_.reset(); }
   bool read(std::vector<ole_variant>& row) override {
-    if (!prefetch_) {
+    if (!rows_) {
       db_->profile_next(*table_);
-      // About a few thousand values a batch, whatever the sheet's width.
-      const std::size_t rows_per_batch = std::max<std::size_t>(16, 4096 / std::max<std::size_t>(1, layout_.columns.size()));
-      prefetch_ = std::make_unique<wb_row_prefetch>([this](std::vector<ole_variant>& r) { return read_now(r); },
-                                                    rows_per_batch);
+      rows_ = db_->open_rows(*table_);
+      next_started_ = false;
     }
-    return prefetch_->next(row);
+    const bool more = rows_->next(row);
+    if (!next_started_ && (!more || rows_->read_to_end())) {
+      db_->read_ahead_after(*table_);
+      next_started_ = true;
+    }
+    return more;
   }
 
  private:
-  // On the prefetch worker.
-  bool read_now(std::vector<ole_variant>& row) {
-    if (!cursor_) cursor_ = std::make_unique<wb_row_cursor>(*db_->reader, table_->index, layout_);
-    if (!cursor_->read(values_)) return false;
-    row.resize(values_.size());
-    for (std::size_t i = 0; i < values_.size(); ++i) row[i] = to_variant(values_[i]);
-    return true;
-  }
-
   state_ptr db_;
   std::shared_ptr<sheet_table> table_;
   const wb_sheet_layout& layout_;
-  std::unique_ptr<wb_row_cursor> cursor_;
-  std::vector<wb_value> values_;
-  std::unique_ptr<wb_row_prefetch> prefetch_;  // last: stopped before what its worker uses
+  std::unique_ptr<sheet_row_stream> rows_;
+  bool next_started_ = false;  // the next table's rows were started once this one was read to its end
 };
 
 class count_rows final : public row_source {
@@ -530,11 +626,21 @@ class workbook_database final : public wb_database {
       throw wb_read_only();
     });
   }
-  void close() override { db_->closed = true; }
+  void close() override {
+    db_->closed = true;
+    db_->rows_ahead.reset();
+    db_->typing.reset();
+  }
   std::vector<bool> type_tables(const std::vector<int>& positions) override {
     return wb_guarded(db_->errors, [&] {
       db_->check_open();
       return db_->type_tables(positions);
+    });
+  }
+  bool type_tables_until_readable(const std::vector<int>& positions) override {
+    return wb_guarded(db_->errors, [&] {
+      db_->check_open();
+      return db_->type_tables_until_readable(positions);
     });
   }
 
