@@ -321,10 +321,6 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
     if (mode == 2 || (mode == 1 && !replaces(destination, written_key))) return;
     if (mode == 0)
       throw tk_exception("Table '%s' already exists", table_name, tk_level_recoverable);
-    if (mode == 1) {
-      tmd_blocking_section section(*this);
-      destination.delete_tab(table_name);
-    }
   }
   std::unique_ptr<udb_recordset> target;
   {
@@ -334,7 +330,7 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
     if (exists && mode == 3)
       target = destination.get_table(table_name, merge_open_flags);
     else
-      target = destination.create_table_with_rows(table_name, source->schema);
+      target = destination.create_table_with_rows(table_name, source->schema, exists && mode == 1);
   }
   m_written_tables.insert(written_key);
   try {

@@ -201,16 +201,25 @@ std::unique_ptr<udb_recordset> pgs_database::create_table(const std::wstring& ta
 }
 
 std::unique_ptr<udb_recordset> pgs_database::create_table_with_rows(const std::wstring& table_name,
-                                                                    const udb_schema& fields) {
-  tk_log(2, "pgs_database::create_table_with_rows(%s)", table_name);
-  if (is_table_exist(table_name)) return create_table(table_name, fields, udb_indexes());
+                                                                    const udb_schema& fields, bool replace_existing) {
+  tk_log(2, "pgs_database::create_table_with_rows(%s, %d)", table_name, replace_existing ? 1 : 0);
+  if (!replace_existing && is_table_exist(table_name)) return create_table(table_name, fields, udb_indexes());
   const pgs_schema_initializer schema(table_name, fields, udb_indexes());
+  // The old table goes in the transaction that makes the new one: rolled back, it stays as it was.
+  std::string statement = replace_existing ? drop_table_statement(table_name) + ";\n" : std::string();
+  statement += schema.create_table_statement();
   return std::make_unique<pgs_recordset>(*this, table_name, relationships,
-                                         pgs_table_creation{schema.create_table_statement(), schema.column_map()});
+                                         pgs_table_creation{std::move(statement), schema.column_map()});
+}
+
+std::string pgs_database::drop_table_statement(const std::wstring& table_name) const {
+  return "DROP TABLE IF EXISTS " + get_safe_name(pgs_fold_name(table_name, engine().is_case_sensitive())) + " CASCADE";
 }
 
 void pgs_database::list_made_table(const std::wstring& table_name,
                                    const std::map<std::wstring, std::wstring>& column_map) {
+  // A table made in place of one of its name is listed once.
+  udb_database::delete_tab(list_name(get_full_name(pgs_fold_name(table_name, engine().is_case_sensitive()))));
   add_full_name1(table_name);
   names_map.add_fn_map(table_name, column_map);
 }
@@ -219,7 +228,7 @@ bool pgs_database::delete_tab(const std::wstring& table_name) {
   tk_log(2, "pgs_database::delete_tab(%s)", table_name);
   std::wstring lowered = pgs_fold_name(table_name, engine().is_case_sensitive());
   tk_log(1, "'case sensitive' is OFF, make table name lowercase");
-  const std::string sql = "DROP TABLE IF EXISTS " + get_safe_name(lowered) + " CASCADE";
+  const std::string sql = drop_table_statement(table_name);
   try {
     pqxx::transaction<pqxx::read_committed> tx(engine().connection(), "drop_table");
     tx.exec(sql);

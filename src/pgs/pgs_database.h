@@ -52,6 +52,8 @@ class pgs_database : public pgs_base_db {
                                               const udb_indexes& index_list) override;
   /// Drops the table (CASCADE); true when it was listed.
   bool delete_tab(const std::wstring& table_name) override;
+  /// DROP TABLE IF EXISTS of the table as the server names it, with what depends on it.
+  std::string drop_table_statement(const std::wstring& table_name) const;
   std::unique_ptr<udb_recordset> get_query(const std::wstring& query_name, const std::wstring& sql,
                                            int mode) override;
   void get_schema_info(std::vector<std::wstring>& schema_names) override;
@@ -72,8 +74,10 @@ class pgs_database : public pgs_base_db {
   /// A table made with its first rows (no indexes): the CREATE TABLE runs in the transaction of the
   /// rows' COPY, so a worksheet whose rows are rolled back leaves no table behind. The table is
   /// listed once that transaction commits. A table that is listed already is opened as
-  /// create_table opens it. The name must be schema.table.
-  std::unique_ptr<udb_recordset> create_table_with_rows(const std::wstring& table_name, const udb_schema& fields);
+  /// create_table opens it, unless `replace_existing`: then the existing table is dropped in that
+  /// same transaction, so a worksheet that fails keeps the old table. The name must be schema.table.
+  std::unique_ptr<udb_recordset> create_table_with_rows(const std::wstring& table_name, const udb_schema& fields,
+                                                        bool replace_existing = false);
   /// Lists a table create_table_with_rows made, once it exists, with its generated column names.
   void list_made_table(const std::wstring& table_name, const std::map<std::wstring, std::wstring>& column_map);
 

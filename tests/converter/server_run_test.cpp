@@ -321,18 +321,27 @@ TEST_F(ServerConversion, AStopEndsTheRunAndKeepsTheRowsSent) {
 
 // A worksheet's table is made in the transaction of its rows: a worksheet rolled back (here its
 // connection ends in the middle of its rows) leaves no table behind.
-TEST_F(ServerConversion, AWorksheetRolledBackLeavesNoTable) {
+TEST_F(ServerConversion, AWorksheetRolledBackLeavesNoTableOrKeepsTheOneItWouldReplace) {
   TAMARIND_REQUIRE_SERVER();
-  write_workbook(book, {numbered_sheet("A", 100000), numbered_sheet("B", 10)});
-  tamarind_convertor& c = connected(1);
-  c.check_dest();
-  std::thread worker([&] { c.run(); });
-  while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  exec("postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + db + "'");
-  worker.join();
-  ASSERT_TRUE(c.is_finished());
-  EXPECT_FALSE(presenter.reports().empty());
-  EXPECT_FALSE(table_exists(db, "public.a"));
+  write_workbook(book, {numbered_sheet("Sheet1", 100000), numbered_sheet("B", 10)});
+  for (const bool existing : {false, true}) {
+    SCOPED_TRACE(existing);
+    if (existing) existing_destination();
+    tamarind_convertor& c = connected(1);
+    c.check_dest();
+    std::thread worker([&] { c.run(); });
+    while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    exec("postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + db + "'");
+    worker.join();
+    ASSERT_TRUE(c.is_finished());
+    EXPECT_GT(presenter.reports().size(), presenter_reports_before);
+    if (existing)
+      EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1 WHERE name LIKE 'old%'"), 5);
+    else
+      EXPECT_FALSE(table_exists(db, "public.sheet1"));
+    new_run();
+    exec("postgres", "DROP DATABASE IF EXISTS " + db + " WITH (FORCE)");
+  }
 }
 
 TEST_F(ServerConversion, AStopCancelsAWaitOnAnotherSessionsLock) {
