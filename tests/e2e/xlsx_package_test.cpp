@@ -42,7 +42,8 @@ TEST(E2ePackage, Dates1904BesideExtensionsAndAWorkbookWithoutItsRelationships) {
                           "chartTrackingRefBase=\"1\"/></ext></extLst></workbook>"},
       {"xl/_rels/workbook.xml.rels", rels_open + rel("rId1", "worksheet", "sheet1.xml") +
                                          rel("rId2", "styles", "styles.xml") + "</Relationships>"},
-      {"xl/styles.xml", "<styleSheet xmlns=\"" + main_ns + "\"><cellXfs><xf/><xf numFmtId=\"14\"/></cellXfs></styleSheet>"},
+      {"xl/styles.xml",
+       "<styleSheet xmlns=\"" + main_ns + "\"><cellXfs><xf/><xf numFmtId=\"14\"/></cellXfs></styleSheet>"},
       {"xl/sheet1.xml", "<worksheet xmlns=\"" + main_ns + "\"><sheetData><row><c t=\"inlineStr\"><is><t>n</t></is></c>"
                         "<c t=\"inlineStr\"><is><t>d</t></is></c></row><row><c><v>1</v></c><c s=\"1\"><v>1</v></c></row>"
                         "<row><c><v>2</v></c><c s=\"1\"><v>43831</v></c></row></sheetData></worksheet>"}};

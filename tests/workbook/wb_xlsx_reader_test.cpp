@@ -231,7 +231,8 @@ TEST_F(XlsxReader, StrictNamespacesAbsoluteTargetsHiddenAndChartSheets) {
 TEST_F(XlsxReader, ElementsCountByTheirNamespace) {
   const std::string x15 = " xmlns:x15=\"http://schemas.microsoft.com/office/spreadsheetml/2010/11/main\"";
   for (const auto& [extra, system] : std::vector<std::pair<std::string, wb_date_system>>{
-           {"<workbookPr date1904=\"1\"/><extLst><ext" + x15 + "><x15:workbookPr/></ext></extLst>", wb_date_system::from_1904},
+           {"<workbookPr date1904=\"1\"/><extLst><ext" + x15 + "><x15:workbookPr/></ext></extLst>",
+            wb_date_system::from_1904},
            {"<x15:workbookPr" + x15 + " date1904=\"1\"/>", wb_date_system::from_1900},
            {"<workbookPr x15:date1904=\"1\"" + x15 + "/>", wb_date_system::from_1900}}) {
     wb_test::xlsx_parts p = wb_test::one_sheet("S", "");
@@ -258,7 +259,8 @@ TEST_F(XlsxReader, ElementsCountByTheirNamespace) {
   }
   // A part in another namespace altogether would read as empty: it is refused.
   auto foreign = wb_test::build_xlsx(p);
-  foreign["xl/worksheets/sheet1.xml"] = "<worksheet xmlns=\"urn:e\"><sheetData><row><c><v>1</v></c></row></sheetData></worksheet>";
+  foreign["xl/worksheets/sheet1.xml"] =
+      "<worksheet xmlns=\"urn:e\"><sheetData><row><c><v>1</v></c></row></sheetData></worksheet>";
   wb_test::write_zip(path_, foreign);
   for (const auto parser : {wb_sheet_parser::scanner, wb_sheet_parser::expat})
     EXPECT_EQ(error_of([&] { read_all(path_, 0, parser); }), wb_err_unreadable);
@@ -357,11 +359,12 @@ TEST_F(XlsxReader, SheetsThatCannotBeFoundMakeTheWorkbookUnreadable) {
     return "opened";
   };
   auto parts = wb_test::build_xlsx(wb_test::one_sheet("S", "<row><c><v>1</v></c></row>"));
-  EXPECT_THAT(reason(parts, "xl/_rels/workbook.xml.rels"), testing::MatchesRegex("3274 .*'xl/_rels/workbook.xml.rels'.*"));
-  EXPECT_THAT(reason(parts, "xl/worksheets/sheet1.xml"), testing::MatchesRegex("3274 .*'xl/worksheets/sheet1.xml'.*"));
+  using testing::MatchesRegex;
+  EXPECT_THAT(reason(parts, "xl/_rels/workbook.xml.rels"), MatchesRegex("3274 .*'xl/_rels/workbook.xml.rels'.*"));
+  EXPECT_THAT(reason(parts, "xl/worksheets/sheet1.xml"), MatchesRegex("3274 .*'xl/worksheets/sheet1.xml'.*"));
   auto& wb = parts["xl/workbook.xml"];
   wb.replace(wb.find("rId1"), 4, "rId7");
-  EXPECT_THAT(reason(parts, ""), testing::MatchesRegex("3274 .*'rId7'.*"));
+  EXPECT_THAT(reason(parts, ""), MatchesRegex("3274 .*'rId7'.*"));
   wb = "<workbook/>";  // no sheets at all needs no relationships
   EXPECT_EQ(reason(parts, "xl/_rels/workbook.xml.rels"), "opened");
 }
