@@ -32,7 +32,8 @@ class vocabulary_check final : public wb_xml_handler {
     if (!root_seen_) {
       root_seen_ = true;
       if (name.ns != vocabulary_ && name.ns != wb_xml_ns::none)
-        throw wb_unreadable(path_, "the document element of part '" + part_.name() + "' is in a namespace foreign to it");
+        throw wb_unreadable(path_, "the document element of part '" + part_.name() +
+                                       "' is in a namespace foreign to it");
     }
     inner_.start(name, a);
   }

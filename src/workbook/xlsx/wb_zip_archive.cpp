@@ -173,7 +173,8 @@ void wb_zip_part_stream::inflate_ahead_work() {
   try {
     for (;;) {
       // No more room than the part has left (and the byte past it that catches an overlong part).
-      std::string chunk(static_cast<std::size_t>(std::min<std::uint64_t>(ahead_chunk_bytes, declared_ - read_ + 1)), '\0');
+      const std::uint64_t left = declared_ - read_ + 1;
+      std::string chunk(static_cast<std::size_t>(std::min<std::uint64_t>(ahead_chunk_bytes, left)), '\0');
       chunk.resize(inflate(chunk.data(), chunk.size()));
       if (chunk.empty()) break;
       std::unique_lock lock(a.mutex);
