@@ -259,7 +259,8 @@ TEST(RunServerRefusals, AbortEndsTheRunAtTheRefusedRecordAndContinueLandsEveryOt
 
     ASSERT_EQ(asked.size(), abort ? 1 : 2);
     EXPECT_TRUE(asked[0].startsWith(QStringLiteral("Sheet1, record #700: "))) << asked[0].toStdString();
-    EXPECT_EQ(find_ctrl<QLabel>(finish, gui_finish_page::id_title)->text(), QString::fromUtf8(ui_msg_finish_title_errors));
+    EXPECT_EQ(find_ctrl<QLabel>(finish, gui_finish_page::id_title)->text(),
+              QString::fromUtf8(ui_msg_finish_title_errors));
     EXPECT_EQ(find_ctrl<QLabel>(finish, gui_finish_page::id_text)->text(), QString::fromStdWString(ui_messages[0]));
     const QString listed = find_ctrl<QPlainTextEdit>(finish, gui_finish_page::id_errors)->toPlainText();
     EXPECT_TRUE(listed.startsWith(asked[0] + QStringLiteral("\n\n"))) << listed.toStdString();
