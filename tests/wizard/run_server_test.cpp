@@ -2,25 +2,32 @@
 // fresh database on the test server.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <pqxx/pqxx>
 
+#include "connect_test_support.h"
 #include "pg_test.h"
 #include "support/wizard_test_app.h"
 #include "tk/tk_string.h"
 #include "udb/udb_profile.h"
 #include "wizard/dialogs/file_dialog.h"
 #include "wizard/app/ui_messages.h"
+#include "wizard/errors/dlg_error_continue.h"
 #include "wizard/pages/gui_finish_page.h"
 #include "wizard/pages/progress_page.h"
 #include "wizard/pages/tmd_sel_tables_page.h"
+#ifdef TAMARIND_HAVE_XLSXWRITER
+#include "converter_test_support.h"
+#endif
 
 using namespace wizard_test;
 
@@ -202,3 +209,70 @@ TEST_F(RunServer, EveryWorksheetRemovedConvertsNothingAndLeavesTheDatabaseAsItWa
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM kept"), 1);
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM pg_tables WHERE tablename = 'orders'"), 0);
 }
+
+#ifdef TAMARIND_HAVE_XLSXWRITER
+// The row-error dialog answered as a user does, while the conversion thread waits for it: records
+// 700, 1700 and 2700 of Sheet1 are refused by the existing table.
+TEST(RunServerRefusals, AbortEndsTheRunAtTheRefusedRecordAndContinueLandsEveryOtherRow) {
+  TAMARIND_REQUIRE_SERVER();
+  const temp_dir dir;
+  const std::string book = dir.file("numbered.xlsx");
+  conv_test::write_workbook(book, {conv_test::numbered_sheet("Sheet1", 3000), conv_test::numbered_sheet("Sheet2", 2)});
+  for (const bool abort : {true, false}) {
+    SCOPED_TRACE(abort ? "Abort" : "Continue");
+    connect_test::scratch_database db("tmd_wiz");
+    connect_test::run_sql("CREATE TABLE public.sheet1 (name text, qty integer CHECK (qty % 1000 <> 700))", db.name());
+    environment env;
+    env.use_real_error_dialogs();
+    tamarind_convertor& c = env.converter();
+    c.set_src(tk_utf8_to_unicode(book));
+    c.set_dest(tk_utf8_to_unicode(db.name()));
+    c.set_mode(3);
+    c.set_x_fnames(true);
+    connect_test::connect_to_test_server(c);
+    c.check_dest();
+    auto* tables = new tmd_sel_tables_page;
+    env.shell().add_page(tables);
+    auto* progress = new progress_page;
+    env.shell().add_page(progress);
+    auto* finish = new gui_finish_page_t(ui_msg_conversion_succeeded, ui_messages[0]);
+    env.shell().add_page(finish);
+    env.show();
+    QTest::mouseClick(find_ctrl<QPushButton>(tables, sel_tables_page::id_add_all), Qt::LeftButton);
+
+    // Abort at the first refusal; or Continue there, then "do not show again" and Continue at the
+    // second, so the third is only listed. Any dialog after that is answered as well, so a run
+    // that asks too often fails instead of waiting for ever.
+    QStringList asked;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<dlg_error_continue*>(QApplication::activeModalWidget());
+      if (!dialog || !dialog->isVisible()) return;
+      asked << find_ctrl<QLabel>(dialog, dlg_error_continue::id_message)->text();
+      if (!abort && asked.size() == 2) find_ctrl<QCheckBox>(dialog, dlg_error_continue::id_do_not_show)->click();
+      find_ctrl<QPushButton>(dialog, abort ? dlg_error_continue::id_abort : dlg_error_continue::id_continue)->click();
+    });
+    answerer.start(10);
+    env.shell().next();
+    ASSERT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }, 60000)) << "still on the progress page";
+    EXPECT_FALSE(progress->is_running());
+
+    ASSERT_EQ(asked.size(), abort ? 1 : 2);
+    EXPECT_TRUE(asked[0].startsWith(QStringLiteral("Sheet1, record #700: "))) << asked[0].toStdString();
+    EXPECT_EQ(find_ctrl<QLabel>(finish, gui_finish_page::id_title)->text(),
+              QString::fromUtf8(ui_msg_finish_title_errors));
+    EXPECT_EQ(find_ctrl<QLabel>(finish, gui_finish_page::id_text)->text(), QString::fromStdWString(ui_messages[0]));
+    const QString listed = find_ctrl<QPlainTextEdit>(finish, gui_finish_page::id_errors)->toPlainText();
+    EXPECT_TRUE(listed.startsWith(asked[0] + QStringLiteral("\n\n"))) << listed.toStdString();
+    EXPECT_EQ(listed.count(QStringLiteral(", record #")), abort ? 1 : 3) << listed.toStdString();
+    if (!abort) {
+      EXPECT_TRUE(listed.contains(QStringLiteral("Sheet1, record #1700: "))) << listed.toStdString();
+      EXPECT_TRUE(listed.contains(QStringLiteral("Sheet1, record #2700: "))) << listed.toStdString();
+    }
+    EXPECT_EQ(scalar(db.name(), "SELECT count(*) FROM public.sheet1"), abort ? 699 : 2997);
+    EXPECT_EQ(scalar(db.name(), "SELECT coalesce(max(qty), 0) FROM public.sheet1"), abort ? 699 : 3000);
+    // Abort ends the run: the next worksheet is not converted.
+    EXPECT_EQ(scalar(db.name(), "SELECT count(*) FROM pg_tables WHERE tablename = 'sheet2'"), abort ? 0 : 1);
+  }
+}
+#endif
