@@ -25,3 +25,8 @@ std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vecto
 /// How many sheets are typed at once: a few, as a large sheet's pass already reads on several
 /// threads and the machine is shared with the rows being written.
 unsigned wb_typing_threads(std::size_t sheet_count);
+
+/// How many threads each of `passes_at_once` typing passes may decode its sheet on: nothing else
+/// runs while they do, so the cores but two (one inflates, one takes the rows), shared among the
+/// passes; at most six, past which inflating one part is the limit.
+unsigned wb_typing_decode_threads(unsigned passes_at_once);
