@@ -35,7 +35,7 @@ std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vecto
 
 unsigned wb_typing_threads(std::size_t sheet_count) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const unsigned bound = std::clamp(cores / 2, 1u, 4u);
+  const unsigned bound = std::clamp(cores > 2 ? cores - 2 : 1u, 1u, 6u);
   return static_cast<unsigned>(std::min<std::size_t>(bound, std::max<std::size_t>(sheet_count, 1)));
 }
 

@@ -22,8 +22,8 @@ struct wb_typing_result {
 std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vector<std::size_t>& sheets, bool header,
                                              unsigned threads);
 
-/// How many sheets are typed at once: a few, as a large sheet's pass already reads on several
-/// threads and the machine is shared with the rows being written.
+/// How many sheets are typed at once: nothing else runs while they are, so the cores but two, at
+/// most six (each pass holds a few megabytes, and a large sheet's pass reads on several threads).
 unsigned wb_typing_threads(std::size_t sheet_count);
 
 /// How many threads each of `passes_at_once` typing passes may decode its sheet on: nothing else
