@@ -99,8 +99,10 @@ wb_zip_part_stream::wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64
   if (declared_ > wb_inflate_ratio_floor && declared_ / (st.comp_size + 1) > wb_max_inflate_ratio)
     throw wb_unreadable(archive.path(), "part '" + name_ + "' inflates beyond the ratio limit of " +
                                             std::to_string(wb_max_inflate_ratio) + ":1 (a ZIP bomb)");
-  // Deflated parts come raw and are inflated by ISA-L; libzip inflates anything else (stored parts).
-  const bool raw = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_DEFLATE && (st.valid & ZIP_STAT_CRC);
+  // Deflated parts come raw and are inflated by ISA-L; libzip inflates anything else (stored parts,
+  // and a deflated one of no bytes at all, which libzip takes as empty).
+  const bool raw = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_DEFLATE && (st.valid & ZIP_STAT_CRC) &&
+                   st.comp_size > 0;
   file_ = zip_fopen_index(archive.handle(), index, raw ? ZIP_FL_COMPRESSED : 0);
   if (!file_)
     throw wb_unreadable(archive.path(), "part '" + name_ + "' cannot be opened (" +
