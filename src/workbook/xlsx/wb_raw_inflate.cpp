@@ -23,6 +23,7 @@ struct wb_raw_inflate::state {
   compressed_reader read;
   std::string path, name;
   bool ended = false;
+  bool input_spent = false;  // every compressed byte is read and inflated, the stream unfinished
 
   [[noreturn]] void fail(const char* reason) const {
     throw wb_unreadable(path, "part '" + name + "' is damaged (" + reason + ")");
@@ -67,16 +68,22 @@ std::size_t wb_raw_inflate::inflate(char* buffer, std::size_t size) {
     if (status != ISAL_DECOMP_OK) s.fail("invalid deflate data");
     if (z.block_state == ISAL_BLOCK_FINISH) break;
     if (z.avail_in == in_before && z.avail_out == out_before) {
-      // No progress: the stream wants input there is no more of.
-      if (s.compressed_left == 0) s.fail("the compressed data ends early");
       if (z.avail_in > 0) s.fail("invalid deflate data");
+      // The stream wants input there is no more of. libzip ends a part there too and lets the
+      // CRC and the size decide, so a stream that lacks only its last block still reads.
+      if (s.compressed_left == 0) {
+        s.input_spent = true;
+        break;
+      }
     }
   }
   const std::size_t n = size - z.avail_out;
   s.produced += n;
-  if (z.block_state == ISAL_BLOCK_FINISH && n == 0) {
-    // The stream is over and everything it gave was handed out: what libzip checks at the end.
+  if ((z.block_state == ISAL_BLOCK_FINISH || s.input_spent) && n == 0) {
+    // Everything the stream gave was handed out: what libzip checks at the end.
     s.ended = true;
+    const bool whole = z.crc == s.crc && s.produced == s.declared;
+    if (s.input_spent && !whole) s.fail("the compressed data ends early");
     if (z.crc != s.crc) s.fail("CRC error");
     if (s.produced != s.declared) s.fail("it inflates to fewer bytes than its declared size");
   }
