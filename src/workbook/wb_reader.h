@@ -103,6 +103,13 @@ class wb_reader {
   /// Streams sheet `index` row by row. The default runs read_sheet on a worker thread and hands
   /// its rows over in small batches; a reader that can pause its own decoding overrides it.
   virtual std::unique_ptr<wb_sheet_stream> open_sheet(std::size_t index);
+  /// open_sheet for a pass that has the machine to itself (a typing pass the run waits for): a
+  /// reader that decodes on several threads may use up to `threads` for it. The default is
+  /// open_sheet.
+  virtual std::unique_ptr<wb_sheet_stream> open_sheet_wide(std::size_t index, unsigned threads) {
+    (void)threads;
+    return open_sheet(index);
+  }
 };
 
 /// Classifies a number format by its built-in id and its format code (empty for built-ins without

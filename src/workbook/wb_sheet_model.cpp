@@ -96,13 +96,14 @@ void name_columns(wb_sheet_layout& l, const std::map<std::uint32_t, std::string>
 
 }  // namespace
 
-wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header, const std::atomic<bool>* stop) {
+wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header, const std::atomic<bool>* stop,
+                                 unsigned decode_threads) {
   const wb_date_system dates = reader.date_system();
   wb_sheet_layout l;
   l.header = header;
   std::vector<column_stats> stats;
   std::map<std::uint32_t, std::string> header_texts;
-  auto stream = reader.open_sheet(index);
+  auto stream = decode_threads > 0 ? reader.open_sheet_wide(index, decode_threads) : reader.open_sheet(index);
   wb_row_view row;
   while (stream->next_row(row)) {
     if (stop && stop->load(std::memory_order_relaxed)) throw wb_profile_stopped{};

@@ -49,8 +49,10 @@ struct wb_profile_stopped {};
 
 /// The first pass over sheet `index` of `reader` (throws wb_error; 3190 past 1600 columns). With
 /// `stop`, the pass ends with wb_profile_stopped once the flag is raised (checked at each row).
+/// `decode_threads` above 0: nothing else runs meanwhile, the sheet may be decoded on that many
+/// threads (wb_reader::open_sheet_wide).
 wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool header,
-                                 const std::atomic<bool>* stop = nullptr);
+                                 const std::atomic<bool>* stop = nullptr, unsigned decode_threads = 0);
 
 /// The second pass: the data rows of a profiled sheet in order, interior empty rows as NULLs.
 class wb_row_cursor {

@@ -1,6 +1,8 @@
 // Parts of a ZIP package read directly and inflated ahead on a worker: the same bytes either way.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "wb_test_files.h"
@@ -67,6 +69,67 @@ TEST(ZipPartStream, ADamagedPartFailsAfterItsGoodBytesWhenInflatedAhead) {
       error = e.number();
     }
     EXPECT_EQ(error, wb_err_unreadable) << (ahead ? "ahead" : "direct");
+  }
+}
+
+std::uint32_t field(const std::string& zip, std::size_t at, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(zip[at + i]);
+  return v;
+}
+
+// Sets a 32-bit field of the one entry's local header, at `at`, and of its central directory entry,
+// where the same field lies two bytes further on.
+void set_field(std::string& zip, std::size_t at, std::uint32_t value) {
+  for (const std::size_t base : {std::size_t(0), zip.find("PK\x01\x02") + 2})
+    for (int i = 0; i < 4; ++i) zip[base + at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// Deflated parts are inflated from their raw bytes by our own code, which must refuse what libzip
+// refuses: a wrong CRC, a stream cut short or broken, sizes that do not match the directory's. A
+// stream that lacks only its last block marker reads, as libzip reads it: the CRC and size hold.
+TEST(ZipPartStream, DamagedDeflateDataIsRefusedWithItsReason) {
+  wb_test::temp_dir dir;
+  std::string text;
+  for (int i = 0; text.size() < (600u << 10); ++i) text += "<c r=\"A" + std::to_string(i) + "\"><v>" + std::to_string(i * 31) + "</v></c>";
+  const std::string one_block = "<row r=\"1\"><c r=\"A1\"><v>42</v></c></row>";
+  constexpr std::size_t crc = 14, packed = 18, size = 22;  // in the local header
+  const auto data = [](const std::string& zip) { return 30 + field(zip, 26, 2) + field(zip, 28, 2); };
+  struct damage {
+    const char* what;
+    const std::string& part;
+    std::function<void(std::string&)> edit;
+    std::string reason;  // empty: the part reads whole
+  } cases[] = {
+      {"its one block not marked last", one_block, [&](std::string& z) { z[data(z)] &= ~1; }, ""},
+      {"wrong CRC", text, [](std::string& z) { set_field(z, crc, field(z, crc, 4) ^ 1); }, "is damaged (CRC error)"},
+      {"cut in half", text, [](std::string& z) { set_field(z, packed, field(z, packed, 4) / 2); },
+       "is damaged (the compressed data ends early)"},
+      {"reserved block type", text, [&](std::string& z) { z[data(z)] |= 6; }, "is damaged (invalid deflate data)"},
+      {"declared too long", text, [](std::string& z) { set_field(z, size, field(z, size, 4) + 10); },
+       "is damaged (it inflates to fewer bytes than its declared size)"},
+      {"declared too short", text, [](std::string& z) { set_field(z, size, field(z, size, 4) - 10); },
+       "inflates past its declared size"},
+  };
+  for (const damage& d : cases) {
+    const std::string path = dir.file("p.zip");
+    wb_test::write_zip(path, {{"p.xml", d.part}});
+    std::string zip = wb_test::read_file(path);
+    d.edit(zip);
+    wb_zip_archive archive("p.zip", zip);
+    for (bool ahead : {false, true}) {
+      std::string got, error;
+      try {
+        wb_zip_part_stream in(archive, *archive.find("p.xml"), 1ull << 30);
+        if (ahead) in.inflate_ahead();
+        got = read_whole(in, 100000);
+      } catch (const wb_error& e) {
+        EXPECT_EQ(e.number(), wb_err_unreadable) << d.what;
+        error = e.what();
+      }
+      if (d.reason.empty()) EXPECT_EQ(got, d.part) << d.what << ": " << error;
+      else EXPECT_NE(error.find("part 'p.xml' " + d.reason), std::string::npos) << d.what << ": " << error;
+    }
   }
 }
 

@@ -12,6 +12,7 @@ wb_background_typing::wb_background_typing(wb_reader& reader, std::vector<std::s
       results_(sheets_.size()),
       done_(sheets_.size(), false) {
   const std::size_t wanted = std::min<std::size_t>(std::max(threads, 1u), sheets_.size());
+  decode_threads_ = wb_typing_decode_threads(static_cast<unsigned>(std::max<std::size_t>(wanted, 1)));
   for (std::size_t t = 0; t < wanted; ++t) {
     try {
       threads_.emplace_back([this] { work(); });
@@ -31,7 +32,7 @@ void wb_background_typing::work() noexcept {
   for (std::size_t i = next_.fetch_add(1); i < sheets_.size() && !stop_; i = next_.fetch_add(1)) {
     wb_typing_result result;
     try {
-      result.layout = wb_profile_sheet(reader_, sheets_[i], header_, &stop_);
+      result.layout = wb_profile_sheet(reader_, sheets_[i], header_, &stop_, decode_threads_);
     } catch (const wb_profile_stopped&) {
       return;  // the object goes: nobody waits for this result
     } catch (...) {
@@ -67,6 +68,11 @@ std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vecto
 
 unsigned wb_typing_threads(std::size_t sheet_count) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const unsigned bound = std::clamp(cores / 2, 1u, 4u);
+  const unsigned bound = std::clamp(cores > 2 ? cores - 2 : 1u, 1u, 6u);
   return static_cast<unsigned>(std::min<std::size_t>(bound, std::max<std::size_t>(sheet_count, 1)));
+}
+
+unsigned wb_typing_decode_threads(unsigned passes_at_once) {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  return std::clamp((cores > 2 ? cores - 2 : 1) / std::max(passes_at_once, 1u), 1u, 6u);
 }

@@ -44,6 +44,7 @@ class wb_background_typing {
   wb_reader& reader_;
   std::vector<std::size_t> sheets_;
   bool header_;
+  unsigned decode_threads_ = 1;  // threads each pass decodes its sheet on
   std::vector<wb_typing_result> results_;
   std::vector<bool> done_;
   std::mutex mutex_;
@@ -58,6 +59,11 @@ class wb_background_typing {
 std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vector<std::size_t>& sheets, bool header,
                                              unsigned threads);
 
-/// How many sheets are typed at once: a few, as a large sheet's pass already reads on several
-/// threads and the machine is shared with the rows being written.
+/// How many sheets are typed at once: nothing else runs while they are, so the cores but two, at
+/// most six (each pass holds a few megabytes, and a large sheet's pass reads on several threads).
 unsigned wb_typing_threads(std::size_t sheet_count);
+
+/// How many threads each of `passes_at_once` typing passes may decode its sheet on: nothing else
+/// runs while they do, so the cores but two (one inflates, one takes the rows), shared among the
+/// passes; at most six, past which inflating one part is the limit.
+unsigned wb_typing_decode_threads(unsigned passes_at_once);

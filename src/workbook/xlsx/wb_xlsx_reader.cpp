@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 
 #include "workbook/wb_reader.h"
@@ -23,6 +24,14 @@ class xlsx_reader final : public wb_reader {
   /// Opened here, so a missing or unreadable part fails at once; decoded ahead on a worker.
   std::unique_ptr<wb_sheet_stream> open_sheet(std::size_t index) override {
     return wb_read_ahead(wb_open_xlsx_sheet(package_, index));
+  }
+  /// A long sheet is cut for more workers than the usual few, with as many pieces held as keep
+  /// them busy.
+  std::unique_ptr<wb_sheet_stream> open_sheet_wide(std::size_t index, unsigned threads) override {
+    wb_sheet_split split;
+    split.workers = std::max(split.workers, threads);
+    split.pieces_in_flight = std::max(split.pieces_in_flight, split.workers + 2);
+    return wb_read_ahead(wb_open_xlsx_sheet(package_, index, wb_sheet_parser::scanner, split));
   }
 
  private:

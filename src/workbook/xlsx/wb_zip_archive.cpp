@@ -99,10 +99,29 @@ wb_zip_part_stream::wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64
   if (declared_ > wb_inflate_ratio_floor && declared_ / (st.comp_size + 1) > wb_max_inflate_ratio)
     throw wb_unreadable(archive.path(), "part '" + name_ + "' inflates beyond the ratio limit of " +
                                             std::to_string(wb_max_inflate_ratio) + ":1 (a ZIP bomb)");
-  file_ = zip_fopen_index(archive.handle(), index, 0);
+  // Deflated parts come raw and are inflated by ISA-L; libzip inflates anything else (stored parts,
+  // and a deflated one of no bytes at all, which libzip takes as empty).
+  const bool raw = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_DEFLATE && (st.valid & ZIP_STAT_CRC) &&
+                   st.comp_size > 0;
+  file_ = zip_fopen_index(archive.handle(), index, raw ? ZIP_FL_COMPRESSED : 0);
   if (!file_)
     throw wb_unreadable(archive.path(), "part '" + name_ + "' cannot be opened (" +
                                             zip_strerror(archive.handle()) + ")");
+  if (raw)
+    raw_ = std::make_unique<wb_raw_inflate>(
+        st.comp_size, declared_, st.crc, [this](char* buffer, std::size_t size) { return read_entry(buffer, size); },
+        archive.path(), name_);
+}
+
+std::size_t wb_zip_part_stream::read_entry(char* buffer, std::size_t size) {
+  zip_int64_t n;
+  {
+    std::lock_guard hold(archive_.lock());
+    n = zip_fread(file_, buffer, size);
+  }
+  if (n < 0)
+    throw wb_unreadable(archive_.path(), "part '" + name_ + "' is damaged (" + zip_file_strerror(file_) + ")");
+  return static_cast<std::size_t>(n);
 }
 
 namespace {
@@ -199,15 +218,9 @@ std::size_t wb_zip_part_stream::inflate(char* buffer, std::size_t size) {
   // Ask for one byte past the declared size so a part that inflates to more is caught.
   const std::uint64_t left = declared_ - read_ + 1;
   if (size > left) size = static_cast<std::size_t>(left);
-  zip_int64_t n;
-  {
-    std::lock_guard hold(archive_.lock());
-    n = zip_fread(file_, buffer, size);
-  }
-  if (n < 0)
-    throw wb_unreadable(archive_.path(), "part '" + name_ + "' is damaged (" + zip_file_strerror(file_) + ")");
-  read_ += static_cast<std::uint64_t>(n);
+  const std::size_t n = raw_ ? raw_->inflate(buffer, size) : read_entry(buffer, size);
+  read_ += n;
   if (read_ > declared_)
     throw wb_unreadable(archive_.path(), "part '" + name_ + "' inflates past its declared size");
-  return static_cast<std::size_t>(n);
+  return n;
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "workbook/xlsx/wb_raw_inflate.h"
+
 class wb_zip_archive {
  public:
   /// Opens `path` (throws 3274 when it is no readable ZIP).
@@ -43,7 +45,8 @@ class wb_zip_archive {
 };
 
 /// Streams one part's inflated bytes; every read checks the declared size, the part cap and the
-/// inflation ratio, and a CRC or inflation failure is 3274.
+/// inflation ratio, and a CRC or inflation failure is 3274. Deflated parts are inflated by
+/// wb_raw_inflate from their raw bytes, others (stored ones) by libzip.
 class wb_zip_part_stream {
  public:
   wb_zip_part_stream(const wb_zip_archive& archive, zip_uint64_t index, std::uint64_t max_bytes);
@@ -62,6 +65,8 @@ class wb_zip_part_stream {
  private:
   struct ahead_state;
   std::size_t inflate(char* buffer, std::size_t size);
+  /// The entry's bytes as libzip hands them: raw when opened so, else inflated and checked.
+  std::size_t read_entry(char* buffer, std::size_t size);
   void inflate_ahead_work();
 
   const wb_zip_archive& archive_;
@@ -69,5 +74,6 @@ class wb_zip_part_stream {
   zip_file_t* file_ = nullptr;
   std::uint64_t declared_ = 0;
   std::uint64_t read_ = 0;
+  std::unique_ptr<wb_raw_inflate> raw_;
   std::unique_ptr<ahead_state> ahead_;
 };
