@@ -459,7 +459,10 @@ std::string ole_variant::to_string() const
     case VT_DATE:
         tk_log(1, "Converting VT_DATE");
         return ole_date(systemtime_).to_string(true);
-    case VT_BSTR: return utf8_held_ ? utf8_ : tk_to_utf8(var_.bstr);
+    case VT_BSTR:
+        // The text form ends at a U+0000, as that of the wide text does.
+        if (utf8_held_) return utf8_.substr(0, utf8_.find('\0'));
+        return tk_to_utf8(var_.bstr);
     case VT_BOOL:
         tk_log(1, "to_string - bool: %d", static_cast<int>(var_.boolean));
         tk_log(1, "Mapping BOOL like ANSI!");
