@@ -46,11 +46,20 @@ std::size_t utf8_valid_prefix(std::string_view bytes) {
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   while (i < n) {
-    while (i + 8 <= n && (load_word(bytes.data() + i) & high_bits) == 0) i += 8;
-    if (i >= n) break;
-    const int len = utf8_sequence_length(bytes.substr(i));
-    if (len == 0) break;
-    i += static_cast<std::size_t>(len);
+    if (i + 8 <= n && (load_word(bytes.data() + i) & high_bits) == 0) {
+      i += 8;
+      continue;
+    }
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    // A run of characters beyond ASCII, sequence by sequence.
+    do {
+      const int len = utf8_sequence_length(bytes.substr(i));
+      if (len == 0) return i;
+      i += static_cast<std::size_t>(len);
+    } while (i < n && static_cast<unsigned char>(bytes[i]) >= 0x80);
   }
   return i;
 }
@@ -60,7 +69,9 @@ std::size_t utf8_count_code_points(std::string_view utf8) {
   std::size_t continuation = 0, i = 0;
   for (; i + 8 <= utf8.size(); i += 8) {
     const std::uint64_t w = load_word(utf8.data() + i);
-    continuation += static_cast<std::size_t>(__builtin_popcountll(w & ~(w << 1) & high_bits));
+    // One bit per continuation byte, at the byte's top; the multiplication sums them up.
+    const std::uint64_t marks = (w & ~(w << 1) & high_bits) >> 7;
+    continuation += static_cast<std::size_t>((marks * 0x0101010101010101ull) >> 56);
   }
   for (; i < utf8.size(); ++i) continuation += (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80;
   return utf8.size() - continuation;

@@ -327,7 +327,10 @@ void wb_sheet_scanner::element() {
 }
 
 void wb_sheet_scanner::end_tag() {
-  const std::size_t close = find(">", pos_);
+  // An end tag is short: look for its '>' in what is read before asking for more.
+  std::size_t close = pos_ + 2;
+  while (close < buf_.size() && buf_[close] != '>') ++close;
+  if (close == buf_.size()) close = find(">", pos_);
   if (close == std::string_view::npos) fail("an unterminated tag in part '" + part_ + "'");
   std::string_view tag(buf_.data() + pos_ + 2, close - pos_ - 2);
   while (!tag.empty() && is_space(tag.back())) tag.remove_suffix(1);

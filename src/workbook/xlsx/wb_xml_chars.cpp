@@ -4,11 +4,28 @@
 #include <emmintrin.h>
 #endif
 
+#include <array>
+
 #include "platform/unicode_text.h"
+
+namespace {
+
+// Per byte: 0 reads as it stands; 1 tab and line feed, which do so in a text only; 2 ends the
+// run: '&', '<', a carriage return, another control character, or a byte of 0x80 and above,
+// which begins a UTF-8 sequence to check.
+constexpr std::array<unsigned char, 256> byte_kinds = [] {
+  std::array<unsigned char, 256> kinds{};
+  for (int c = 0; c < 256; ++c) kinds[c] = c >= 0x80 || c < 0x20 || c == '&' || c == '<' ? 2 : 0;
+  kinds['\t'] = kinds['\n'] = 1;
+  return kinds;
+}();
+
+}  // namespace
 
 std::size_t wb_xml_plain_prefix(std::string_view raw, bool attribute) {
   const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
   const std::size_t n = raw.size();
+  const unsigned char passing = attribute ? 1 : 2;  // the kinds below it read as they stand
   std::size_t i = 0;
   for (;;) {
 #if defined(__SSE2__)
@@ -29,16 +46,16 @@ std::size_t wb_xml_plain_prefix(std::string_view raw, bool attribute) {
       break;
     }
 #endif
+    // Short texts and the tail, byte by byte.
+    while (i < n && byte_kinds[p[i]] < passing) ++i;
     if (i >= n) return n;
-    const unsigned char c = p[i];
-    if (c < 0x80) {
-      if (c == '&' || c == '<' || (c < 0x20 && (attribute || (c != '\t' && c != '\n')))) return i;
-      ++i;
-      continue;
-    }
-    const int len = platform::utf8_sequence_length(raw.substr(i));
-    // U+FFFE and U+FFFF (EF BF BE, EF BF BF) are no XML characters.
-    if (len == 0 || (len == 3 && c == 0xEF && p[i + 1] == 0xBF && p[i + 2] >= 0xBE)) return i;
-    i += static_cast<std::size_t>(len);
+    if (p[i] < 0x80) return i;
+    // A run of characters beyond ASCII (a word of another script), sequence by sequence.
+    do {
+      const int len = platform::utf8_sequence_length(raw.substr(i));
+      // U+FFFE and U+FFFF (EF BF BE, EF BF BF) are no XML characters.
+      if (len == 0 || (len == 3 && p[i] == 0xEF && p[i + 1] == 0xBF && p[i + 2] >= 0xBE)) return i;
+      i += static_cast<std::size_t>(len);
+    } while (i < n && p[i] >= 0x80);
   }
 }
