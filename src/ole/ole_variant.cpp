@@ -368,6 +368,9 @@ void ole_variant::attach_utf8(std::string_view text)
 {
     var_.clear();
     var_.vt = VT_BSTR;
+    // The memory is reused, unless it is far larger than the text: a value that once held a long
+    // text does not keep its room.
+    if (utf8_.capacity() > 2 * text.size() + 64) std::string().swap(utf8_);
     utf8_.assign(text);
     utf8_held_ = true;
     wide_pending_ = true;
