@@ -1,5 +1,6 @@
 #include "pgs/pgs_copy_line.h"
 
+#include <bit>
 #include <cstring>
 
 #include "ole/ole_date.h"
@@ -63,14 +64,15 @@ bool append_escaped(std::string& line, std::wstring_view text) {
 
 // The same for a text held in UTF-8, byte for byte: in well-formed UTF-8 the bytes of tab, line
 // feed, carriage return, backslash and U+0000 stand for those characters alone. Eight bytes are
-// looked at together; a word without any of them (no byte below the blank, none a backslash) is
-// copied with its run.
+// looked at together: a word without a byte below the blank or a backslash goes with its run, else
+// the first such byte is found in it at once.
 bool append_escaped(std::string& line, std::string_view text) {
   constexpr std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
-  const auto needs_care = [&](std::uint64_t w) {
-    const std::uint64_t below_blank = (w - 0x20 * ones) & ~w & high;
+  // The top bit of each byte below the blank or equal to a backslash; the lowest one set is exact
+  // (the borrows of the subtraction only mark bytes above it).
+  const auto care = [&](std::uint64_t w) {
     const std::uint64_t backslash = w ^ (0x5C * ones);
-    return (below_blank | ((backslash - ones) & ~backslash & high)) != 0;
+    return ((w - 0x20 * ones) & ~w & high) | ((backslash - ones) & ~backslash & high);
   };
   bool whole = true;
   std::size_t i = 0, run = 0;
@@ -79,10 +81,12 @@ bool append_escaped(std::string& line, std::string_view text) {
     if (i + 8 <= n) {
       std::uint64_t w;
       std::memcpy(&w, text.data() + i, sizeof w);
-      if (!needs_care(w)) {
+      const std::uint64_t marks = care(w);
+      if (marks == 0) {
         i += 8;
         continue;
       }
+      if constexpr (std::endian::native == std::endian::little) i += static_cast<std::size_t>(__builtin_ctzll(marks)) / 8;
     }
     const char c = text[i];
     if (c != '\t' && c != '\\' && c != '\n' && c != '\r' && c != '\0') {
