@@ -55,7 +55,6 @@ void dao_field::reread() {
   size = source_size;
   b_not_null = source_not_null;
   auto_increment = source_auto_increment;
-  ole_variant::operator=(ole_variant());
   read_value();
 }
 
@@ -63,8 +62,9 @@ void dao_field::read_value() {
   // Outside a current row the engine has no value: the field stays VT_EMPTY and reports its
   // column's type instead.
   try {
-    ole_variant::operator=(field->value());
+    field->read_value(*this);  // into this field's memory, kept from row to row
   } catch (const wb_error&) {
+    ole_variant::operator=(ole_variant());
   }
   if (ole_variant::get_type() == VT_NULL) {
     tk_log(1, "*** NULL *** ");

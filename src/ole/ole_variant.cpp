@@ -257,7 +257,13 @@ ole_variant::ole_variant(double value)
 }
 
 ole_variant::ole_variant(const ole_variant& other)
-    : i8_(other.i8_), ui8_(other.ui8_), systemtime_(other.systemtime_), var_(other.var_)
+    : i8_(other.i8_),
+      ui8_(other.ui8_),
+      systemtime_(other.systemtime_),
+      var_(other.var_),
+      utf8_(other.utf8_held_ ? other.utf8_ : std::string()),
+      utf8_held_(other.utf8_held_),
+      wide_pending_(other.wide_pending_)
 {
     tk_log(1, "ole_variant::copy ctor");
     log_initialize(other.var_.vt);
@@ -266,8 +272,15 @@ ole_variant::ole_variant(const ole_variant& other)
 }
 
 ole_variant::ole_variant(ole_variant&& other) noexcept
-    : i8_(other.i8_), ui8_(other.ui8_), systemtime_(other.systemtime_), var_(std::move(other.var_))
+    : i8_(other.i8_),
+      ui8_(other.ui8_),
+      systemtime_(other.systemtime_),
+      var_(std::move(other.var_)),
+      utf8_(std::move(other.utf8_)),
+      utf8_held_(other.utf8_held_),
+      wide_pending_(other.wide_pending_)
 {
+    other.forget_utf8();
 }
 
 ole_variant::~ole_variant() = default;
@@ -281,6 +294,9 @@ void ole_variant::copy_from(const ole_variant& other)
     ui8_ = other.ui8_;
     systemtime_ = other.systemtime_;
     var_ = other.var_;
+    if (other.utf8_held_) utf8_ = other.utf8_;
+    utf8_held_ = other.utf8_held_;
+    wide_pending_ = other.wide_pending_;
 }
 
 ole_variant& ole_variant::operator=(const ole_variant& other)
@@ -300,6 +316,10 @@ ole_variant& ole_variant::operator=(ole_variant&& other) noexcept
         ui8_ = other.ui8_;
         systemtime_ = other.systemtime_;
         var_ = std::move(other.var_);
+        utf8_ = std::move(other.utf8_);
+        utf8_held_ = other.utf8_held_;
+        wide_pending_ = other.wide_pending_;
+        other.forget_utf8();
     }
     return *this;
 }
@@ -307,6 +327,7 @@ ole_variant& ole_variant::operator=(ole_variant&& other) noexcept
 ole_variant& ole_variant::operator=(const wchar_t* text)
 {
     tk_log(1, "ole_variant::operator = (const BSTR)");
+    forget_utf8();
     var_.clear();
     var_.vt = VT_BSTR;
     if (text) var_.bstr = text;
@@ -315,6 +336,7 @@ ole_variant& ole_variant::operator=(const wchar_t* text)
 
 void ole_variant::set_date(const SYSTEMTIME& st)
 {
+    forget_utf8();
     var_.clear();
     var_.vt = VT_DATE;
     systemtime_ = st;
@@ -328,6 +350,7 @@ void ole_variant::set_date(const SYSTEMTIME& st)
 
 void ole_variant::set_null()
 {
+    forget_utf8();
     var_.clear();
     var_.vt = VT_NULL;
 }
@@ -335,14 +358,34 @@ void ole_variant::set_null()
 void ole_variant::attach_string(const std::string& text)
 {
     tk_log(1, "ole_variant::attach_string('%s')", text);
+    forget_utf8();
     var_.clear();
     var_.vt = VT_BSTR;
     var_.bstr = widen_utf8(text);
 }
 
+void ole_variant::attach_utf8(std::string_view text)
+{
+    var_.clear();
+    var_.vt = VT_BSTR;
+    // The memory is reused, unless it is far larger than the text: a value that once held a long
+    // text does not keep its room.
+    if (utf8_.capacity() > 2 * text.size() + 64) std::string().swap(utf8_);
+    utf8_.assign(text);
+    utf8_held_ = true;
+    wide_pending_ = true;
+}
+
+void ole_variant::make_wide_text() const
+{
+    wide_pending_ = false;
+    if (var_.vt == VT_BSTR && utf8_held_) var_.bstr = widen_utf8(utf8_);
+}
+
 void ole_variant::attach_wstring(const std::wstring& text)
 {
     tk_log(1, "ole_variant::attach_wstring('%s')", text);
+    forget_utf8();
     var_.clear();
     var_.vt = VT_BSTR;
     var_.bstr = text;
@@ -351,6 +394,7 @@ void ole_variant::attach_wstring(const std::wstring& text)
 void ole_variant::allocate_safe_array(std::size_t n)
 {
     tk_log(1, "ole_variant::allocate_safe_array (size=%d)", static_cast<long long>(n));
+    forget_utf8();
     var_.clear();
     var_.vt = byte_array;
     var_.bytes.assign(n, 0);
@@ -418,7 +462,10 @@ std::string ole_variant::to_string() const
     case VT_DATE:
         tk_log(1, "Converting VT_DATE");
         return ole_date(systemtime_).to_string(true);
-    case VT_BSTR: return tk_to_utf8(var_.bstr);
+    case VT_BSTR:
+        // The text form ends at a U+0000, as that of the wide text does.
+        if (utf8_held_) return utf8_.substr(0, utf8_.find('\0'));
+        return tk_to_utf8(var_.bstr);
     case VT_BOOL:
         tk_log(1, "to_string - bool: %d", static_cast<int>(var_.boolean));
         tk_log(1, "Mapping BOOL like ANSI!");
@@ -436,7 +483,7 @@ std::string ole_variant::to_string() const
 
 std::wstring ole_variant::to_wstring() const
 {
-    if (var_.vt == VT_BSTR) return var_.bstr;
+    if (var_.vt == VT_BSTR) return get_bstr();
     return widen_utf8(to_string());
 }
 

@@ -5,6 +5,7 @@
 // "0x" and upper-case hex. from_string reads those forms back.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -69,6 +70,11 @@ public:
     int to_long() const;
 
     void attach_string(const std::string& text);
+    /// A text kept in UTF-8 as it is given, the form the row path reads and writes: its wide form
+    /// is made only when a reader asks for it (get_bstr, var, to_wstring, change_type). `text` must
+    /// be well-formed UTF-8 (platform::utf8_valid_prefix), which reads back the same through the
+    /// wide form. Memory the value holds is reused.
+    void attach_utf8(std::string_view text);
     void attach_wstring(const std::wstring& text);
     /// A zeroed byte array of n bytes (VT_ARRAY|VT_UI1).
     void allocate_safe_array(std::size_t n);
@@ -86,19 +92,41 @@ public:
     bool get_bool() const noexcept { return var_.boolean != 0; }
     double get_double() const noexcept { return var_.r8; }
     float get_float() const noexcept { return var_.r4; }
-    const std::wstring& get_bstr() const noexcept { return var_.bstr; }
+    const std::wstring& get_bstr() const
+    {
+        widen_held_text();
+        return var_.bstr;
+    }
+    /// The text in UTF-8 when the value is a text kept so (attach_utf8), else null.
+    const std::string* utf8_text() const noexcept { return var_.vt == VT_BSTR && utf8_held_ ? &utf8_ : nullptr; }
     const std::vector<std::uint8_t>& get_bytes() const noexcept { return var_.bytes; }
     /// The underlying value (tag, scalar, text, bytes); VT_I8/VT_UI8 live in get_i8/get_ui8.
-    const auto_variant& var() const noexcept { return var_; }
+    const auto_variant& var() const
+    {
+        widen_held_text();
+        return var_;
+    }
 
 private:
     void set_date(const SYSTEMTIME& st);
     void copy_from(const ole_variant& other);
+    void widen_held_text() const
+    {
+        if (wide_pending_) make_wide_text();
+    }
+    void make_wide_text() const;
+    // The value is about to be replaced: a UTF-8 text no longer stands for it.
+    void forget_utf8() noexcept { utf8_held_ = wide_pending_ = false; }
 
     std::int64_t i8_ = 0;
     std::uint64_t ui8_ = 0;
     SYSTEMTIME systemtime_{};
-    auto_variant var_;
+    // Mutable for the wide form of a UTF-8 text, made at its first reading; a value is read by one
+    // thread at a time.
+    mutable auto_variant var_;
+    std::string utf8_;               // the text, when utf8_held_
+    bool utf8_held_ = false;
+    mutable bool wide_pending_ = false;  // var_.bstr is still to be made from utf8_
 
     friend class ole_date;
 };

@@ -162,6 +162,7 @@ std::vector<std::uint8_t> value_bytes(const auto_variant& v)
 
 void ole_variant::change_type(VARTYPE target)
 {
+    widen_held_text();
     const VARTYPE current = var_.vt;
     tk_log(1, "ole_variant::change_type(old=%d,new=%d)", static_cast<int>(current), static_cast<int>(target));
     if (target == current || current == VT_EMPTY || current == VT_NULL ||

@@ -1,5 +1,8 @@
 #include "pgs/pgs_copy_line.h"
 
+#include <bit>
+#include <cstring>
+
 #include "ole/ole_date.h"
 #include "pgs/pgs_util.h"
 #include "platform/unicode_text.h"
@@ -56,6 +59,52 @@ bool append_escaped(std::string& line, std::wstring_view text) {
       platform::utf8_append(line, static_cast<char32_t>(c));
     }
   }
+  return whole;
+}
+
+// The same for a text held in UTF-8, byte for byte: in well-formed UTF-8 the bytes of tab, line
+// feed, carriage return, backslash and U+0000 stand for those characters alone. Eight bytes are
+// looked at together: a word without a byte below the blank or a backslash goes with its run, else
+// the first such byte is found in it at once.
+bool append_escaped(std::string& line, std::string_view text) {
+  constexpr std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+  // The top bit of each byte below the blank or equal to a backslash; the lowest one set is exact
+  // (the borrows of the subtraction only mark bytes above it).
+  const auto care = [&](std::uint64_t w) {
+    const std::uint64_t backslash = w ^ (0x5C * ones);
+    return ((w - 0x20 * ones) & ~w & high) | ((backslash - ones) & ~backslash & high);
+  };
+  bool whole = true;
+  std::size_t i = 0, run = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t w;
+      std::memcpy(&w, text.data() + i, sizeof w);
+      const std::uint64_t marks = care(w);
+      if (marks == 0) {
+        i += 8;
+        continue;
+      }
+      if constexpr (std::endian::native == std::endian::little) i += static_cast<std::size_t>(__builtin_ctzll(marks)) / 8;
+    }
+    const char c = text[i];
+    if (c != '\t' && c != '\\' && c != '\n' && c != '\r' && c != '\0') {
+      ++i;
+      continue;
+    }
+    line.append(text, run, i - run);
+    if (c == '\t' || c == '\\') {
+      line += '\\';
+      line += c;
+    } else if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\0') {
+      whole = false;
+    }
+    run = ++i;
+  }
+  line.append(text, run, n - run);
   return whole;
 }
 
@@ -152,7 +201,8 @@ bool append_field(std::string& line, const udb_field& field, const t_ftd& column
   }
   // The common shapes are written directly; they give the bytes the general rule gives.
   if (value_type == VT_BSTR && column.vartype == VT_BSTR) {
-    return append_escaped(line, field.get_bstr());
+    if (const std::string* utf8 = field.utf8_text()) return append_escaped(line, std::string_view(*utf8));
+    return append_escaped(line, std::wstring_view(field.get_bstr()));
   }
   if (prints_plain_number(value_type) && takes_text_as_is(column.vartype)) {
     const std::string number = field.to_string();

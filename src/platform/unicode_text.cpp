@@ -2,6 +2,9 @@
 
 #include <unicode/uchar.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace platform {
 namespace {
 
@@ -29,7 +32,50 @@ bool second_byte_ok(unsigned char lead, unsigned char b) {
   }
 }
 
+constexpr std::uint64_t high_bits = 0x8080808080808080ull;
+
+std::uint64_t load_word(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
 }  // namespace
+
+std::size_t utf8_valid_prefix(std::string_view bytes) {
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n && (load_word(bytes.data() + i) & high_bits) == 0) {
+      i += 8;
+      continue;
+    }
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    // A run of characters beyond ASCII, sequence by sequence.
+    do {
+      const int len = utf8_sequence_length(bytes.substr(i));
+      if (len == 0) return i;
+      i += static_cast<std::size_t>(len);
+    } while (i < n && static_cast<unsigned char>(bytes[i]) >= 0x80);
+  }
+  return i;
+}
+
+std::size_t utf8_count_code_points(std::string_view utf8) {
+  // A continuation byte is 10xxxxxx: bit 7 set and bit 6 clear.
+  std::size_t continuation = 0, i = 0;
+  for (; i + 8 <= utf8.size(); i += 8) {
+    const std::uint64_t w = load_word(utf8.data() + i);
+    // One bit per continuation byte, at the byte's top; the multiplication sums them up.
+    const std::uint64_t marks = (w & ~(w << 1) & high_bits) >> 7;
+    continuation += static_cast<std::size_t>((marks * 0x0101010101010101ull) >> 56);
+  }
+  for (; i < utf8.size(); ++i) continuation += (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80;
+  return utf8.size() - continuation;
+}
 
 std::u32string utf8_decode(std::string_view bytes) {
   std::u32string out;

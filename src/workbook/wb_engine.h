@@ -51,6 +51,9 @@ class wb_field : public ref_counted_object {
   /// The current row's value (VT_NULL for an empty cell); a field of a table or query definition
   /// gives VT_EMPTY; at BOF or EOF 3021.
   virtual ole_variant value() const = 0;
+  /// The same value copied into `into`, whose memory is reused: a row's values are read without
+  /// a new copy each.
+  virtual void read_value(ole_variant& into) const { into = value(); }
   virtual long attributes() const = 0;
   virtual bool required() const = 0;
   virtual std::wstring default_value() const = 0;

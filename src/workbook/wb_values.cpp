@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/auto_date.h"
+#include "platform/unicode_text.h"
 
 namespace {
 
@@ -115,11 +116,7 @@ std::string wb_render_date(double ole_date) {
   return out;
 }
 
-std::size_t wb_count_code_points(std::string_view utf8) {
-  std::size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-  return n;
-}
+std::size_t wb_count_code_points(std::string_view utf8) { return platform::utf8_count_code_points(utf8); }
 
 void wb_append_utf8(std::string& out, char32_t cp) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;

@@ -8,6 +8,7 @@
 #include "pgs/pgs_copy_line.h"
 #include "pgs/pgs_copy_stream.h"
 #include "pgs/pgs_util.h"
+#include "platform/unicode_text.h"
 #include "tk/tk_string.h"
 #include "udb/udb_types.h"
 
@@ -270,4 +271,40 @@ TEST(CopyLine, DatesWrittenFromTheirPartsMatchTheGeneralRule) {
       EXPECT_EQ(remembered, expected);
     }
   }
+}
+
+TEST(CopyLine, TextsKeptInUtf8WriteTheBytesOfTheirWideForm) {
+  // The row path hands texts over in UTF-8: every special character at every place in an eight-byte
+  // word, beside non-ASCII, gives the line and the U+0000 report the wide text gives, on the direct
+  // path and on the general one (a text into a number column), and the value reads the same.
+  const std::vector<std::string> specials = {"\t", "\\", "\n", "\r", "\r\n", std::string(1, '\0'), "\x01", "\x1f",
+                                             "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\x7f", " "};
+  udb_schema schema;
+  schema.push_back(column(L"text", VT_BSTR));
+  schema.push_back(column(L"required", VT_BSTR, true));
+  schema.push_back(column(L"count", VT_I4));
+  for (const auto& special : specials)
+    for (std::size_t before = 0; before <= 17; ++before)
+      for (const std::size_t after : {0, 3, 9}) {
+        const std::string text = std::string(before, 'a') + special + std::string(after, 'b') + special;
+        SCOPED_TRACE(::testing::PrintToString(text));
+        ole_variant utf8;
+        utf8.attach_utf8(text);
+        const std::u32string decoded = platform::utf8_decode(text);  // U+0000 kept
+        const ole_variant wide(std::wstring(decoded.begin(), decoded.end()));
+        std::string lines[2];
+        std::vector<std::size_t> nuls[2];
+        for (int k = 0; k < 2; ++k) {
+          const ole_variant& value = k == 0 ? utf8 : wide;
+          udb_record record;
+          for (const auto& name : {L"text", L"required", L"count"}) record.push_back(field(name, value));
+          pgs_append_copy_line(lines[k], record, schema, pgs_positional_pairing(schema), &nuls[k]);
+        }
+        EXPECT_EQ(lines[0], lines[1]);
+        EXPECT_EQ(nuls[0], nuls[1]);
+        EXPECT_EQ(utf8.to_string(), wide.to_string());
+        ole_variant copied = utf8;
+        EXPECT_EQ(copied.get_bstr(), wide.get_bstr());
+        EXPECT_EQ(ole_variant(std::move(copied)).to_wstring(), wide.to_wstring());
+      }
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/auto_date.h"
+#include "platform/unicode_text.h"
 #include "tk/tk_string.h"
 #include "workbook/engine/wb_engine_support.h"
 #include "workbook/engine/wb_layout_ahead.h"
@@ -197,26 +198,34 @@ struct database_state {
 };
 using state_ptr = std::shared_ptr<database_state>;
 
-ole_variant to_variant(const wb_value& v) {
+// The value into a row's slot, reusing the slot's memory. A text stays in UTF-8 when it is
+// well-formed (it reads back the same through the wide form), so that it reaches the destination
+// as bytes; other text is widened with every ill-formed part as U+FFFD, as before.
+void assign_variant(ole_variant& into, const wb_value& v) {
   switch (v.k) {
-    case wb_value::kind::boolean: return ole_variant(v.boolean);
-    case wb_value::kind::number: return ole_variant(v.number);
+    case wb_value::kind::boolean: into = ole_variant(v.boolean); return;
+    case wb_value::kind::number: into = ole_variant(v.number); return;
     case wb_value::kind::currency: {
       CY cy;
       cy.int64 = v.currency;
-      return ole_variant(cy);
+      into = ole_variant(cy);
+      return;
     }
     case wb_value::kind::date: {
       SYSTEMTIME st{};
       if (!platform::date_to_systemtime(v.number, st)) throw wb_error(wb_err_unreadable, "A date is out of range.");
-      return ole_variant(st);
+      into = ole_variant(st);
+      return;
     }
-    case wb_value::kind::text: return ole_variant(wb_widen(v.text));
+    case wb_value::kind::text:
+      if (platform::utf8_valid_prefix(v.text) == v.text.size())
+        into.attach_utf8(v.text);
+      else
+        into = ole_variant(wb_widen(v.text));
+      return;
     case wb_value::kind::null: break;
   }
-  ole_variant n;
-  n.set_null();
-  return n;
+  into.set_null();
 }
 
 bool sheet_row_stream::read_now(std::vector<ole_variant>& row) {
@@ -228,7 +237,7 @@ bool sheet_row_stream::read_now(std::vector<ole_variant>& row) {
     return false;
   }
   row.resize(values_.size());
-  for (std::size_t i = 0; i < values_.size(); ++i) row[i] = to_variant(values_[i]);
+  for (std::size_t i = 0; i < values_.size(); ++i) assign_variant(row[i], values_[i]);
   return true;
 }
 
@@ -354,8 +363,12 @@ class row_field final : public column_field {
  public:
   row_field(state_ptr db, std::shared_ptr<cursor_state> cursor, std::size_t column, const wb_column& c)
       : column_field(db->errors, c), db_(std::move(db)), cursor_(std::move(cursor)), column_(column) {}
-  ole_variant value() const override {
-    return wb_guarded(db_->errors, [&] {
+  ole_variant value() const override { return current(); }
+  void read_value(ole_variant& into) const override { into = current(); }
+
+ private:
+  const ole_variant& current() const {
+    return wb_guarded(db_->errors, [&]() -> const ole_variant& {
       db_->check_open();
       if (cursor_->closed) throw wb_closed();
       if (cursor_->bof || cursor_->eof) throw wb_no_current_row();
@@ -363,7 +376,6 @@ class row_field final : public column_field {
     });
   }
 
- private:
   state_ptr db_;
   std::shared_ptr<cursor_state> cursor_;
   std::size_t column_;

@@ -7,6 +7,7 @@
 #include "workbook/wb_errors.h"
 #include "workbook/wb_limits.h"
 #include "workbook/wb_values.h"
+#include "workbook/xlsx/wb_xml_chars.h"
 
 namespace {
 
@@ -193,61 +194,58 @@ void wb_sheet_scanner::check_utf8(std::string_view s) {
 }
 
 // Entities and character references decoded; line ends normalised as an XML parser does ("\r\n"
-// and "\r" to "\n"; in attributes every blank character to a space).
+// and "\r" to "\n"; in attributes every blank character to a space). The runs between them are
+// checked and copied whole; a text without any is `raw` itself.
 std::string_view wb_sheet_scanner::decode(std::string_view raw, std::string& out, bool attribute) {
-  bool plain = true;
-  for (char ch : raw) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c >= 0x80 || c == '&' || c == '<' || c == '\r' || (c < 0x20 && (attribute || (c != '\n' && c != '\t')))) {
-      plain = false;
-      break;
-    }
-  }
-  if (plain) return raw;
-  check_utf8(raw);
+  std::size_t plain = wb_xml_plain_prefix(raw, attribute);
+  if (plain == raw.size()) return raw;
   out.clear();
-  for (std::size_t i = 0; i < raw.size();) {
-    const std::size_t j = raw.find_first_of(attribute ? "&\r\n\t<" : "&\r", i);
-    if (j == std::string_view::npos) {
-      out.append(raw.substr(i));
-      break;
-    }
-    out.append(raw.substr(i, j - i));
+  std::size_t i = 0;
+  for (;;) {
+    out.append(raw.substr(i, plain - i));
+    if (plain == raw.size()) break;
+    const std::size_t j = plain;
     const char c = raw[j];
     if (c == '<') fail("'<' in an attribute value in part '" + part_ + "'");
     if (c == '\r') {
       out += attribute ? ' ' : '\n';
       i = j + 1 < raw.size() && raw[j + 1] == '\n' ? j + 2 : j + 1;
-      continue;
-    }
-    if (c == '\n' || c == '\t') {
+    } else if (attribute && (c == '\n' || c == '\t')) {
       out += ' ';
       i = j + 1;
-      continue;
-    }
-    const std::size_t semi = raw.find(';', j);
-    if (semi == std::string_view::npos) fail("an unterminated reference in part '" + part_ + "'");
-    const std::string_view ref = raw.substr(j + 1, semi - j - 1);
-    if (ref == "lt") out += '<';
-    else if (ref == "gt") out += '>';
-    else if (ref == "amp") out += '&';
-    else if (ref == "quot") out += '"';
-    else if (ref == "apos") out += '\'';
-    else if (ref.size() > 1 && ref[0] == '#') {
-      unsigned long cp = 0;
-      const bool hex = ref[1] == 'x';
-      const std::string_view digits = ref.substr(hex ? 2 : 1);
-      auto r = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
-      if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size() || cp > 0x10FFFF ||
-          (cp < 0x20 && cp != 9 && cp != 10 && cp != 13) || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
-        fail("a bad character reference in part '" + part_ + "'");
-      wb_append_utf8(out, static_cast<char32_t>(cp));
+    } else if (c == '&') {
+      const std::size_t semi = raw.find(';', j);
+      if (semi == std::string_view::npos) fail("an unterminated reference in part '" + part_ + "'");
+      decode_reference(raw.substr(j + 1, semi - j - 1), out);
+      i = semi + 1;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      fail("a control character in part '" + part_ + "'");
     } else {
-      fail("an undefined entity in part '" + part_ + "'");
+      fail("invalid UTF-8 in part '" + part_ + "'");
     }
-    i = semi + 1;
+    plain = i + wb_xml_plain_prefix(raw.substr(i), attribute);
   }
   return out;
+}
+
+void wb_sheet_scanner::decode_reference(std::string_view ref, std::string& out) {
+  if (ref == "lt") out += '<';
+  else if (ref == "gt") out += '>';
+  else if (ref == "amp") out += '&';
+  else if (ref == "quot") out += '"';
+  else if (ref == "apos") out += '\'';
+  else if (ref.size() > 1 && ref[0] == '#') {
+    unsigned long cp = 0;
+    const bool hex = ref[1] == 'x';
+    const std::string_view digits = ref.substr(hex ? 2 : 1);
+    auto r = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+    if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size() || cp > 0x10FFFF ||
+        (cp < 0x20 && cp != 9 && cp != 10 && cp != 13) || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
+      fail("a bad character reference in part '" + part_ + "'");
+    wb_append_utf8(out, static_cast<char32_t>(cp));
+  } else {
+    fail("an undefined entity in part '" + part_ + "'");
+  }
 }
 
 void wb_sheet_scanner::element() {
@@ -329,7 +327,10 @@ void wb_sheet_scanner::element() {
 }
 
 void wb_sheet_scanner::end_tag() {
-  const std::size_t close = find(">", pos_);
+  // An end tag is short: look for its '>' in what is read before asking for more.
+  std::size_t close = pos_ + 2;
+  while (close < buf_.size() && buf_[close] != '>') ++close;
+  if (close == buf_.size()) close = find(">", pos_);
   if (close == std::string_view::npos) fail("an unterminated tag in part '" + part_ + "'");
   std::string_view tag(buf_.data() + pos_ + 2, close - pos_ - 2);
   while (!tag.empty() && is_space(tag.back())) tag.remove_suffix(1);

@@ -96,6 +96,8 @@ class wb_sheet_scanner final : public wb_xml_source {
   void cdata();
   // The text of `raw` with references decoded: `raw` itself when it needs no change, else `out`.
   std::string_view decode(std::string_view raw, std::string& out, bool attribute);
+  // Appends the character `ref` (a reference without '&' and ';') stands for.
+  void decode_reference(std::string_view ref, std::string& out);
   void check_utf8(std::string_view s);
   // The namespace `prefix` is bound to ("" the default one); fails when it is bound to none.
   wb_xml_ns resolve(std::string_view prefix);
