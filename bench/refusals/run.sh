@@ -9,8 +9,10 @@
 #                         [--corvel=PROGRAM] [--generator=PROGRAM] [--work=DIR] [--keep]
 #
 # --rows (default 100,000) sizes the timed worksheet; each case runs --repeat times (default 3) and
-# its median wall time counts. --large adds the case of 1,000,000 rows of which 200,000 are refused
-# (key), once, against its clean run. Server: the one PGHOST/PGPORT (with PGUSER/PGPASSWORD) name;
+# its median wall time counts, printed with the median CPU seconds of corvel and of the server's
+# session (its postmaster's reaped children; "-" when the server's data folder is not readable
+# here). Ratios of wall times drift with the machine's load; CPU seconds less so. --large adds
+# the case of 1,000,000 rows of which 200,000 are refused (key), once, against its clean run. Server: the one PGHOST/PGPORT (with PGUSER/PGPASSWORD) name;
 # without them a throwaway PostgreSQL 15 cluster with default settings (pg_virtualenv, port 54352).
 # corvel and the generator are built into DIR (default build/bench) unless given.
 # --smoke: 3,000 rows, each case once, no goals; exits 77 (skipped) when no server is named.
@@ -33,7 +35,7 @@ for arg in "$@"; do
     --corvel=*) corvel=${arg#*=} ;;
     --generator=*) generator=${arg#*=} ;;
     --work=*) work=${arg#*=} ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
