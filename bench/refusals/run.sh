@@ -9,8 +9,10 @@
 #                         [--corvel=PROGRAM] [--generator=PROGRAM] [--work=DIR] [--keep]
 #
 # --rows (default 100,000) sizes the timed worksheet; each case runs --repeat times (default 3) and
-# its median wall time counts. --large adds the case of 1,000,000 rows of which 200,000 are refused
-# (key), once, against its clean run. Server: the one PGHOST/PGPORT (with PGUSER/PGPASSWORD) name;
+# its median wall time counts, printed with the median CPU seconds of corvel and of the server's
+# session (its postmaster's reaped children; "-" when the server's data folder is not readable
+# here). Ratios of wall times drift with the machine's load; CPU seconds less so. --large adds
+# the case of 1,000,000 rows of which 200,000 are refused (key), once, against its clean run. Server: the one PGHOST/PGPORT (with PGUSER/PGPASSWORD) name;
 # without them a throwaway PostgreSQL 15 cluster with default settings (pg_virtualenv, port 54352).
 # corvel and the generator are built into DIR (default build/bench) unless given.
 # --smoke: 3,000 rows, each case once, no goals; exits 77 (skipped) when no server is named.
@@ -33,7 +35,7 @@ for arg in "$@"; do
     --corvel=*) corvel=${arg#*=} ;;
     --generator=*) generator=${arg#*=} ;;
     --work=*) work=${arg#*=} ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -110,11 +112,17 @@ run_case() {
   local name=$1 rows=$2 kind=$3 every=$4 refused=0 start end status reported stored expected
   [ "$kind" != clean ] && refused=$((rows / every))
   prepare "$rows" "$kind" "$every"
+  server_before=$(server_cpu)
   start=$(date +%s.%N)
-  "$corvel" --src="$work/keyed_$rows.xlsx" --dest="$db" --extr_fn --mode=3 "${connection[@]}" >"$work/$name.out" 2>&1
+  /usr/bin/time -f '%U %S' -o "$work/$name.cpu1" \
+    "$corvel" --src="$work/keyed_$rows.xlsx" --dest="$db" --extr_fn --mode=3 "${connection[@]}" >"$work/$name.out" 2>&1
   status=$?
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }' >>"$work/$name.times"
+  awk '{ printf "%.2f\n", $1 + $2 }' "$work/$name.cpu1" >>"$work/$name.cpu"
+  sleep 0.2  # the server reaps the session's process
+  server_after=$(server_cpu)
+  awk -v a="$server_before" -v b="$server_after" 'BEGIN { if (a == "" || b == "") print "-"; else printf "%.2f\n", b - a }' >>"$work/$name.scpu"
   reported=$(grep -c '^Keyed, record #' "$work/$name.out")
   stored=$(psql_db "$db" "SELECT count(*) FROM keyed WHERE num IS NOT NULL")
   expected=$((rows - refused))
@@ -126,7 +134,21 @@ run_case() {
   fi
 }
 
-median() { sort -n "$work/$1.times" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# The CPU seconds of the server's ended sessions (its postmaster's reaped children), when the server
+# runs on this machine and its data folder is readable; empty otherwise.
+postmaster=''
+data_dir=$(psql_db postgres 'SHOW data_directory' 2>/dev/null) && [ -r "$data_dir/postmaster.pid" ] &&
+  postmaster=$(head -1 "$data_dir/postmaster.pid")
+server_cpu() {
+  [ -n "$postmaster" ] && [ -r "/proc/$postmaster/stat" ] || return 0
+  sed 's/.*) //' "/proc/$postmaster/stat" | awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f\n", ($14 + $15) / hz }'
+}
+
+# median NAME [times|cpu|scpu]: the median wall seconds, corvel's CPU seconds or the server's.
+median() {
+  sort -n "$work/$1.${2:-times}" |
+    awk '$1 == "-" { none = 1 } { v[NR] = $1 } END { print none ? "-" : (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 say "refused-row benchmark: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, server $(psql_db postgres 'SHOW server_version')" \
@@ -144,21 +166,22 @@ done
 clean=$(median clean)
 say ""
 say "$rows rows, mode 3 into a table with a primary key; median of $repeat run(s):"
-say "| case | refused rows | seconds | ratio to clean |"
-say "|---|---|---|---|"
+say "| case | refused rows | seconds | ratio to clean | corvel CPU s | server CPU s |"
+say "|---|---|---|---|---|---|"
 for c in "${cases[@]}"; do
   set -- $c
   refused=0
   [ "$2" != clean ] && refused=$((rows / $3))
-  say "| $1 | $refused | $(median "$1") | $(ratio "$(median "$1")" "$clean") |"
+  say "| $1 | $refused | $(median "$1") | $(ratio "$(median "$1")" "$clean") | $(median "$1" cpu) | $(median "$1" scpu) |"
 done
 
 if [ $large = 1 ]; then
   generate 1000000
   run_case large_clean 1000000 clean 1
   run_case large_key_20pct 1000000 key 5
-  say "| 1,000,000 rows, clean | 0 | $(median large_clean) | 1.00 |"
-  say "| 1,000,000 rows, key 20% | 200000 | $(median large_key_20pct) | $(ratio "$(median large_key_20pct)" "$(median large_clean)") |"
+  say "| 1,000,000 rows, clean | 0 | $(median large_clean) | 1.00 | $(median large_clean cpu) | $(median large_clean scpu) |"
+  say "| 1,000,000 rows, key 20% | 200000 | $(median large_key_20pct) | $(ratio "$(median large_key_20pct)" "$(median large_clean)") |" \
+    "$(median large_key_20pct cpu) | $(median large_key_20pct scpu) |"
 fi
 
 if [ $smoke = 0 ]; then

@@ -22,6 +22,14 @@ bool found_at_index(const std::string& sqlstate) { return sqlstate == "23505" ||
 double probe_reach(const std::string& sqlstate) { return found_at_index(sqlstate) ? 1.5 : 4.0; }
 constexpr std::size_t shortest_probe = 16;
 
+// While the lines taken since the last store are this few, the next probe sends them again ahead
+// of its new lines instead of storing them first: one COPY and two round trips a refused line
+// rather than two COPYs and three, for a few lines parsed again. Dense refusals gain; sparse ones,
+// whose gaps are longer, store as before. After a key's refusal the lines are stored first: the
+// rows before a key found twice went into the table and its indexes before the key was seen, and
+// sending them again costs more than the round trip.
+constexpr std::size_t most_merged_lines = 32;
+
 // Storing lines a probe had passed can fail (see restart()); storing failing this many times in a
 // row at the same place ends the worksheet rather than loop.
 constexpr int most_restarts = 8;
@@ -88,8 +96,12 @@ std::string pgs_copy_replay::probe_end_statements() const {
 void pgs_copy_replay::probe() {
   const std::size_t from = decided_to;
   const std::size_t to = std::min(spool.size(), from + std::max<std::size_t>(probe_lines, 1));
-  const bool redo = count_sent(stored_to, decided_to) > 0;
-  if (!redo) stored_to = decided_to;
+  const std::size_t unstored = count_sent(stored_to, decided_to);
+  // A search for an unnamed line stores as it goes; so does a key's refusal (see most_merged_lines).
+  const bool merged = unstored > 0 && unstored <= most_merged_lines && !halving && may_merge && !last_at_index;
+  const bool redo = unstored > 0 && !merged;
+  if (unstored == 0) stored_to = decided_to;
+  const std::size_t sent_from = merged ? stored_to : from;
   // One query: undo the last probe, store what it found good, open the next probe.
   std::string sql;
   sql.swap(owed);
@@ -113,13 +125,13 @@ void pgs_copy_replay::probe() {
   }
   if (result != step::copy_in) failure(result, not_taken);
   probe_open = true;
-  feed(from, to);
+  feed(sent_from, to);
   result = wire.end_copy();
-  // The lines before the suspect are stored now: it is the first refused one.
-  report_suspect();
+  // The lines before the suspects are stored now: they are the first refused ones.
+  report_suspects();
   if (result == step::done) {
     decided_to = to;
-    if (to == spool.size() && stored_to == from) {
+    if (to == spool.size() && stored_to == sent_from && suspects.empty()) {
       // The probe reached the segment's end with nothing before it left to store: it stays.
       stored_to = to;
       probe_open = false;
@@ -131,10 +143,11 @@ void pgs_copy_replay::probe() {
   }
   const pgs_copy_refusal why = classify(wire, relation);
   if (!pgs_is_row_error(why.sqlstate)) failure(result, replay_failed);
-  const std::size_t sent = count_sent(from, to);
+  const std::size_t sent = count_sent(sent_from, to);
   if (sent == 0) failure(result, replay_failed);
   if (why.line >= 1 && why.line <= sent) {
-    const std::size_t line = nth_sent(from, to, why.line);
+    // In a merged probe the line may be one taken before: the first refused one is found anew.
+    const std::size_t line = nth_sent(sent_from, to, why.line);
     decided_to = line;
     suspect(line, why);
     if (cautious && !found_at_index(why.sqlstate) && count_sent(from, line) > 0) {
@@ -143,19 +156,21 @@ void pgs_copy_replay::probe() {
       probe_lines = line - from;
     }
   } else if (sent <= 1) {
-    const std::size_t line = nth_sent(from, to, 1);
+    const std::size_t line = nth_sent(sent_from, to, 1);
     decided_to = line;
     suspect(line, why);
   } else {
+    // The halves of the new lines are probed after the lines before them are stored; a refused
+    // line among those is found by storing them.
     halving = true;
-    probe_lines = sent / 2;
+    probe_lines = std::max<std::size_t>(count_sent(from, to) / 2, 1);
   }
 }
 
 bool pgs_copy_replay::store_decided(bool may_restart) {
   if (count_sent(stored_to, decided_to) == 0) {
     stored_to = decided_to;
-    report_suspect();
+    report_suspects();
     return true;
   }
   std::string sql;
@@ -174,7 +189,7 @@ bool pgs_copy_replay::store_decided(bool may_restart) {
     return false;
   }
   stored_to = redo_to;
-  report_suspect();
+  report_suspects();
   return true;
 }
 
@@ -195,17 +210,22 @@ void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t redo_to) 
   if (restarts > most_restarts)
     throw tk_exception("The server keeps refusing rows it had taken: " + why.message, tk_level_recoverable);
   tk_log(2, "COPY replay: storing refused (%s); the segment's stored lines go again", why.sqlstate);
-  if (has_suspect) refused[suspect_line] = false;
-  has_suspect = false;
   cautious = true;
   owed = rollback_segment;
   probe_open = false;
   const std::size_t stored_before = stored_to;
   stored_to = 0;
   if (named) {
+    // The suspects before it were found with the same lines before them; those after it go.
     decided_to = line;
     suspect(line, why);
   } else {
+    // Where the refused line lies is not known: every suspect goes, and from now on the lines
+    // taken are stored before the next probe, so that a fault seen only at a COPY's end (a
+    // foreign key) is found among few lines.
+    for (const auto& pending : suspects) refused[pending.first] = false;
+    suspects.clear();
+    may_merge = false;
     decided_to = stored_before;
     halving = true;
     probe_lines = std::max<std::size_t>(sent / 2, 1);
@@ -213,31 +233,55 @@ void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t redo_to) 
 }
 
 void pgs_copy_replay::suspect(std::size_t line, const pgs_copy_refusal& why) {
-  // Left out of what is sent from now on; reported once the lines before it are stored. A line
-  // found before it is the suspect instead (this one is found again if it is refused).
-  if (has_suspect) refused[suspect_line] = false;
+  // Left out of what is sent from now on; reported once the lines before it are stored. Suspects
+  // after it are dropped (each is found again if it is refused).
+  while (!suspects.empty() && suspects.back().first >= line) {
+    refused[suspects.back().first] = false;
+    suspects.pop_back();
+  }
   refused[line] = true;
-  has_suspect = true;
-  suspect_line = line;
-  suspect_why = why;
+  suspects.emplace_back(line, why);
   decided_to = line + 1;
   if (!halving) gap = (3 * gap + static_cast<double>(line + 1 - std::min(line, last_refused))) / 4;
   halving = false;
   last_refused = line + 1;
   reach = probe_reach(why.sqlstate);
+  last_at_index = found_at_index(why.sqlstate);
   probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
 }
 
-void pgs_copy_replay::report_suspect() {
-  if (!has_suspect || count_sent(stored_to, suspect_line) > 0) return;
-  has_suspect = false;
+void pgs_copy_replay::report_suspects() {
+  std::size_t reported = 0;
   try {
-    (*report)(suspect_line, suspect_why);
+    for (; reported < suspects.size() && count_sent(stored_to, suspects[reported].first) == 0; ++reported)
+      (*report)(suspects[reported].first, suspects[reported].second);
   } catch (...) {
-    // Every line before it is stored; the probe of the lines after it goes.
+    // Every line before it is stored; the probe of the lines after it goes, and so do the lines
+    // after it a store took with the next suspects.
     owed += probe_end_statements();
     probe_open = false;
+    const std::size_t line = suspects[reported].first;
+    if (count_sent(line, stored_to) > 0) store_only_before(line);
     throw;
+  }
+  suspects.erase(suspects.begin(), suspects.begin() + static_cast<std::ptrdiff_t>(reported));
+}
+
+void pgs_copy_replay::store_only_before(std::size_t line) noexcept {
+  // The segment's savepoint holds the lines before it again, stored in the same order as before.
+  try {
+    std::string sql;
+    sql.swap(owed);
+    sql += rollback_segment;
+    sql += copy_sql;
+    if (wire.send(sql) != step::copy_in) throw tk_exception(std::string(not_taken), tk_level_recoverable);
+    feed(0, line);
+    if (wire.end_copy() != step::done)
+      throw tk_exception("storing the rows before the refused one failed: " + wire.error_message(), tk_level_recoverable);
+    stored_to = line;
+  } catch (const std::exception& e) {
+    // The transaction cannot commit now: the worksheet keeps none of its rows.
+    tk_log(3, "ERROR: %s", e.what());
   }
 }
 

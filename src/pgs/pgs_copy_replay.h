@@ -9,13 +9,18 @@
 // line is reported once they are stored: the server checks a key only when the rows buffered
 // before it reach the index, and a foreign key at the COPY's end, so a row's own fault can be
 // named first though an earlier row is refused too. Storing then fails, and the line is found
-// again in order. So a refused row costs two COPY statements and three round trips; whatever the
-// number of refused rows no savepoint is left behind, and the transaction keeps at most two
-// subtransactions per segment (the segment and a last probe that reached its end). When a failure
-// names no line, the probe is halved until it holds the refused line alone.
+// again in order. So a sparse refused row costs two COPY statements and three round trips. When
+// refused rows are dense, the few lines taken since the last store are not stored first but sent
+// again ahead of the next probe's lines (unless the last refusal was a key's): one COPY and two
+// round trips a refused row, and the suspects wait to be reported until a store takes the lines
+// before them (a report that ends the writing then rolls the segment back to the lines before
+// its row). Whatever the number of refused rows no savepoint is left behind, and the transaction
+// keeps at most two subtransactions per segment (the segment and a last probe that reached its
+// end). When a failure names no line, the probe is halved until it holds the refused line alone.
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pgs/pgs_copy_wire.h"
@@ -62,7 +67,10 @@ class pgs_copy_replay {
   void restart(const pgs_copy_refusal& why, std::size_t redo_to);
   /// A line a probe failed on: refused once the lines before it are stored.
   void suspect(std::size_t line, const pgs_copy_refusal& why);
-  void report_suspect();
+  /// Reports the suspects whose lines before them are stored, in order.
+  void report_suspects();
+  /// After a report ended the writing at `line`, leaves the segment holding the lines before it only.
+  void store_only_before(std::size_t line) noexcept;
   void feed(std::size_t first, std::size_t last);
   /// The spool line of the `nth` (1-based) line sent from `first` on, or `last` when beyond it.
   std::size_t nth_sent(std::size_t first, std::size_t last, std::size_t nth) const;
@@ -83,13 +91,13 @@ class pgs_copy_replay {
   bool probe_open = false;      // the probe savepoint exists (its COPY failed, or is to be undone)
   std::size_t probe_lines = 0;  // lines of the next probe
   bool halving = false;         // a failure named no line: the probe shrinks until it does
+  bool may_merge = true;        // a probe may send the taken lines not stored yet again (see probe())
+  bool last_at_index = false;   // the last refused line was a key found twice
   bool cautious = false;        // storing failed once: a row's own fault no longer proves the rows before it
   double gap = 0;               // lines between refused lines, as seen so far
   double reach = 0;             // probe length in gaps, for the last refusal's kind
   std::size_t last_refused = 0;
-  bool has_suspect = false;
-  std::size_t suspect_line = 0;
-  pgs_copy_refusal suspect_why;
+  std::vector<std::pair<std::size_t, pgs_copy_refusal>> suspects;  // in line order, not reported yet
   int restarts = 0;
   std::size_t restart_point = 0;  // stored_to and the line of the last restart
   std::size_t restart_line = 0;
