@@ -243,6 +243,11 @@ void pgs_copy_stream::commit_after_stop() noexcept {
   }
 }
 
+void pgs_copy_stream::settle() {
+  if (finished || broken || sink_ended) return;
+  end_segment();
+}
+
 void pgs_copy_stream::finish() {
   if (finished || broken) return;
   end_segment();

@@ -55,6 +55,9 @@ class pgs_copy_stream {
   /// tk_exception; refused rows go to the sink or are collected, never thrown. After the sink ended
   /// the writing, a write is a level-0 tk_exception.
   void write(const std::string& line, int record_number);
+  /// Ends the segment under way (with its replay), so that every refused row among the lines
+  /// written so far is told before something is told of the next line. Refusals go as in write().
+  void settle();
   /// Ends the last segment (with its replay) and commits. A failure is a level-0 tk_exception; after
   /// it, and after a broken stream, nothing is committed. Does nothing a second time.
   void finish();

@@ -117,8 +117,13 @@ void pgs_recordset::fast_append(udb_record& record) {
   line.clear();
   nul_columns.clear();
   line_builder->append(line, record, schema, &nul_columns);
-  // The row lands without the character; the report goes with the row's number.
-  for (const std::size_t column : nul_columns) add_row_error(records_appended, pgs_nul_left_out(schema[column].name));
+  if (!nul_columns.empty()) {
+    // The row lands without the character; its report goes with the row's number, after every
+    // refused row before it (rare rows: ending the segment here costs one round trip).
+    copy->settle();
+    for (auto& e : copy->take_row_errors()) row_errors.push_back(std::move(e));
+    for (const std::size_t column : nul_columns) add_row_error(records_appended, pgs_nul_left_out(schema[column].name));
+  }
   copy->write(line, records_appended);
   tk_log(1, "pgs_recordset::fast_append - END");
 }

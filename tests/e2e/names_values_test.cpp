@@ -116,6 +116,15 @@ TEST_F(E2eData, TextsHoldingNulLandWithoutItAndAreReported) {
   EXPECT_NE(logged.find(second.substr(0, second.size() - 1) + "\r\n"), std::string::npos) << logged;
   EXPECT_EQ(db.rows("SELECT name, note FROM notes ORDER BY name"),
             (strings{"ab|ok", "clean|clean", "plain|x \xC3\xA9"}));
+
+  // Told in record order with the rows the server refuses, which it names only later.
+  db.execute("DELETE FROM notes; ALTER TABLE notes ADD CHECK (note <> 'no')");
+  e2e::write_workbook(workbook, {{"Notes", {rows[0], {cell::str("r1"), cell::str("no")}, rows[1]}}});
+  const e2e::run_result again = convert(workbook, {"--extr_fn", "--mode=3"});
+  const auto refused = again.out.find("Notes, record #1: ");
+  EXPECT_NE(refused, std::string::npos) << again.out;
+  EXPECT_LT(refused, again.out.find("Notes, record #2: Column 'name'")) << again.out;
+  EXPECT_EQ(db.rows("SELECT name, note FROM notes"), (strings{"ab|ok"}));
 }
 
 TEST_F(E2eData, TwoWorksheetsForOneTable) {
