@@ -1,12 +1,10 @@
 #include "pgs/pgs_copy_dense.h"
 
+#include "pgs/pgs_sql_text.h"
+
 namespace {
 
-std::string sql_literal(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  return quoted + "'";
-}
+const char* const setup_quote = "$tmd_setup$";
 
 // %1$s the table, %2$s its column list, %3$s the values of `v` in that order, %4$L the column names.
 // A refused line's message is laid out as the server lays out a COPY's error (without its
@@ -59,14 +57,21 @@ END
 }  // namespace
 
 std::string pgs_copy_dense_setup(const std::string& table, const std::vector<std::string>& columns) {
+  // The names go as literals inside the setup's dollar quotes: a name that would end them (a
+  // sheet's name is the workbook's) leaves the segment to the probing replay.
+  if (table.find(setup_quote) != std::string::npos) return {};
+  for (const auto& column : columns)
+    if (column.find(setup_quote) != std::string::npos) return {};
   std::string given = "NULL";
   if (!columns.empty()) {
     given = "ARRAY[";
-    for (std::size_t i = 0; i < columns.size(); ++i) given += (i ? ", " : "") + sql_literal(columns[i]);
+    for (std::size_t i = 0; i < columns.size(); ++i) given += (i ? ", " : "") + pgs_sql_literal(columns[i]);
     given += "]::text[]";
   }
-  std::string sql = "DO $tmd_setup$ DECLARE target regclass := " + sql_literal(table) + "::regclass; quoted text[] := " +
-                    given + "; cols text[]; body text := " + sql_literal(pass_body) + R"SQL(;
+  std::string sql = std::string("DO ") + setup_quote + " DECLARE target regclass := " + pgs_sql_literal(table) +
+                    "::regclass; quoted text[] := " + given +
+                    "; cols text[]; staged text; list text; vals text; body text := " + pgs_sql_literal(pass_body) +
+                    R"SQL(;
 BEGIN
   IF quoted IS NULL THEN
     SELECT array_agg(attname::text ORDER BY attnum) INTO cols FROM pg_attribute
@@ -80,14 +85,13 @@ BEGIN
           OR t.oid IN ('json'::regtype, 'jsonb'::regtype) OR c = 'tmd:line') THEN
     RAISE EXCEPTION 'the table has a column the dense refusal pass does not handle';
   END IF;
-  DROP TABLE IF EXISTS pg_temp.tmd_stage;
-  EXECUTE format('CREATE TEMP TABLE tmd_stage ("tmd:line" int, %s) ON COMMIT DROP',
-                 (SELECT string_agg(quote_ident(c) || ' text', ', ' ORDER BY o) FROM unnest(cols) WITH ORDINALITY AS u(c, o)));
+  SELECT string_agg(quote_ident(c) || ' text', ', ' ORDER BY o), string_agg(quote_ident(c), ', ' ORDER BY o),
+         string_agg('v.' || quote_ident(c), ', ' ORDER BY o)
+    INTO staged, list, vals FROM unnest(cols) WITH ORDINALITY AS u(c, o);
+  IF to_regclass('pg_temp.tmd_stage') IS NOT NULL THEN DROP TABLE pg_temp.tmd_stage; END IF;  -- without a notice
+  EXECUTE format('CREATE TEMP TABLE tmd_stage ("tmd:line" int, %s) ON COMMIT DROP', staged);
   EXECUTE format('CREATE OR REPLACE FUNCTION pg_temp.tmd_dense() RETURNS TABLE(tmd_line int, tmd_message text, '
-                 'tmd_detail text, tmd_state text) LANGUAGE plpgsql AS %L',
-                 format(body, target, (SELECT string_agg(quote_ident(c), ', ' ORDER BY o) FROM unnest(cols) WITH ORDINALITY AS u(c, o)),
-                        (SELECT string_agg('v.' || quote_ident(c), ', ' ORDER BY o) FROM unnest(cols) WITH ORDINALITY AS u(c, o)),
-                        cols));
-END $tmd_setup$; COPY pg_temp.tmd_stage FROM STDIN)SQL";
+                 'tmd_detail text, tmd_state text) LANGUAGE plpgsql AS %L', format(body, target, list, vals, cols));
+END )SQL" + std::string(setup_quote) + "; COPY pg_temp.tmd_stage FROM STDIN";
   return sql;
 }

@@ -12,7 +12,8 @@
 
 /// The query that makes the staging table and the function for `table` (quoted, qualified) and
 /// `columns` (quoted; empty: the table's columns that COPY fills), then opens the staging COPY.
-/// It fails when the table has a column the pass does not handle.
+/// It fails when the table has a column the pass does not handle; empty when the names cannot go
+/// into it.
 std::string pgs_copy_dense_setup(const std::string& table, const std::vector<std::string>& columns);
 
 /// The query that runs the pass over the staged lines: rows (line, message, context detail).
