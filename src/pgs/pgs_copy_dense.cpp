@@ -7,6 +7,7 @@ namespace {
 const char* const setup_quote = "$tmd_setup$";
 
 // %1$s the table, %2$s its column list, %3$s the values of `v` in that order, %4$L the column names.
+// Like COPY, the insert takes a value given for an identity column generated always.
 // A refused line's message is laid out as the server lays out a COPY's error (without its
 // context); for a value its column's input function refused, the column is found again and named
 // as COPY's context names it.
@@ -19,7 +20,7 @@ BEGIN
     BEGIN
       v := json_populate_record(NULL::%1$s, to_json(r));
       converting := false;
-      INSERT INTO %1$s (%2$s) VALUES (%3$s);
+      INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
       RAISE SQLSTATE 'TMD01';
     EXCEPTION
       WHEN SQLSTATE 'TMD01' THEN ok := true;
@@ -45,7 +46,7 @@ BEGIN
         END IF;
     END;
     IF ok THEN
-      INSERT INTO %1$s (%2$s) VALUES (%3$s);
+      INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
     ELSE
       tmd_line := r."tmd:line";
       RETURN NEXT;
