@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pgs/pgs_copy_dense.h"
 #include "pgs/pgs_copy_spool.h"
 #include "pgs/pgs_copy_stream.h"
 #include "pgs/pgs_copy_wire.h"
@@ -36,6 +37,12 @@ constexpr int most_restarts = 8;
 
 constexpr std::size_t send_batch_bytes = 64 << 10;
 
+// A probed refused line costs about 1 ms (two COPYs, three round trips), the server-side pass
+// about 20 microseconds of server time a line: the pass wins once refused lines are closer than
+// about 50 lines. It starts after a few refusals that show it.
+constexpr double dense_gap = 40;
+constexpr std::size_t dense_after_refusals = 4;
+
 const char* const rollback_probe = "ROLLBACK TO SAVEPOINT tmd_probe; ";
 const char* const release_probe = "RELEASE SAVEPOINT tmd_probe; ";
 const char* const rollback_segment = "ROLLBACK TO SAVEPOINT tmd_segment; ";
@@ -59,8 +66,8 @@ pgs_copy_refusal pgs_copy_replay::classify(const pgs_copy_wire& wire, const std:
 }
 
 pgs_copy_replay::pgs_copy_replay(pgs_copy_wire& wire_, pgs_copy_spool& spool_, const std::string& copy_sql_,
-                                 const std::string& relation_, std::string& owed_)
-    : wire(wire_), spool(spool_), copy_sql(copy_sql_), relation(relation_), owed(owed_) {}
+                                 const std::string& relation_, std::string& owed_, const std::string& dense_setup_)
+    : wire(wire_), spool(spool_), copy_sql(copy_sql_), relation(relation_), owed(owed_), dense_setup(dense_setup_) {}
 
 void pgs_copy_replay::failure(step result, const char* what) const {
   const bool told = result == step::failed && !wire.error_message().empty();
@@ -83,7 +90,10 @@ void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_
     probe_lines = std::max<std::size_t>(lines / 2, 1);
   }
   do {
-    while (decided_to < lines) probe();
+    while (decided_to < lines) {
+      if (dense_due() && dense_pass()) break;
+      probe();
+    }
   } while (!store_decided(true));
   owed += probe_end_statements();
   probe_open = false;
@@ -91,6 +101,60 @@ void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_
 
 std::string pgs_copy_replay::probe_end_statements() const {
   return probe_open ? std::string(rollback_probe) + release_probe : std::string();
+}
+
+bool pgs_copy_replay::dense_due() const {
+  return !dense_off && !dense_setup.empty() && !halving && found >= dense_after_refusals && gap <= dense_gap &&
+         spool.size() - decided_to > static_cast<std::size_t>(4 * gap) &&
+         (suspects.empty() || suspects.back().first < decided_to);  // a suspect ahead is probed first
+}
+
+bool pgs_copy_replay::dense_pass() {
+  if (!store_decided(true) || !suspects.empty()) return false;
+  const std::size_t from = decided_to;
+  const std::size_t lines = spool.size();
+  // The staging table and the function are made in a savepoint that is released, so that a table
+  // the pass cannot handle, or lines the staging COPY refuses, leave the probing to go on.
+  std::string sql;
+  sql.swap(owed);
+  sql += probe_end_statements();
+  probe_open = false;
+  sql += "SAVEPOINT tmd_stage; ";
+  sql += dense_setup;
+  const char* const drop_stage = "ROLLBACK TO SAVEPOINT tmd_stage; RELEASE SAVEPOINT tmd_stage; ";
+  step result = wire.send(sql);
+  if (result == step::copy_in) {
+    feed_numbered(from, lines);
+    result = wire.end_copy();
+  }
+  if (result != step::done) {
+    const std::string& state = wire.error_sqlstate();
+    // A lost connection or a cancelled statement ends the worksheet as anywhere else.
+    if (result == step::copy_in || state.empty() || state.rfind("57", 0) == 0 || state.rfind("08", 0) == 0)
+      failure(result, replay_failed);
+    tk_log(2, "COPY replay: no server-side pass (%s)", wire.error_message());
+    dense_off = true;
+    owed = drop_stage;
+    return false;
+  }
+  tk_log(2, "COPY replay: server-side pass from line %d", static_cast<int>(from));
+  result = wire.send(std::string("RELEASE SAVEPOINT tmd_stage; ") + pgs_copy_dense_call);
+  if (result != step::done) failure(result, replay_failed);
+  for (const auto& row : wire.rows()) {
+    const std::size_t line = static_cast<std::size_t>(std::stoull(row.at(0)));
+    if (line < from || line >= lines || refused[line]) failure(step::failed, replay_failed);
+    pgs_copy_refusal why;
+    why.line = line + 1;
+    why.message = pgs_copy_error_text(row.at(1), row.at(2));
+    why.sqlstate = row.at(3);
+    refused[line] = true;
+    suspects.emplace_back(line, why);
+  }
+  // Every good line is stored: the refused ones are reported in order (a report that ends the
+  // writing leaves the lines before its row only).
+  decided_to = stored_to = lines;
+  report_suspects();
+  return true;
 }
 
 void pgs_copy_replay::probe() {
@@ -241,6 +305,7 @@ void pgs_copy_replay::suspect(std::size_t line, const pgs_copy_refusal& why) {
   }
   refused[line] = true;
   suspects.emplace_back(line, why);
+  ++found;
   decided_to = line + 1;
   if (!halving) gap = (3 * gap + static_cast<double>(line + 1 - std::min(line, last_refused))) / 4;
   halving = false;
@@ -302,6 +367,22 @@ void pgs_copy_replay::feed(std::size_t first, std::size_t last) {
     });
     line = run_end;
   }
+  if (!batch.empty()) wire.put(batch);
+}
+
+void pgs_copy_replay::feed_numbered(std::size_t first, std::size_t last) {
+  // Each line goes with its spool line number in front, as the staging table's first column.
+  batch.clear();
+  spool.read(first, last, [&](const std::string& text) {
+    batch += std::to_string(first++);
+    batch += '\t';
+    batch += text;
+    batch += '\n';
+    if (batch.size() >= send_batch_bytes) {
+      wire.put(batch);
+      batch.clear();
+    }
+  });
   if (!batch.empty()) wire.put(batch);
 }
 

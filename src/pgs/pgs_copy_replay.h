@@ -17,6 +17,12 @@
 // its row). Whatever the number of refused rows no savepoint is left behind, and the transaction
 // keeps at most two subtransactions per segment (the segment and a last probe that reached its
 // end). When a failure names no line, the probe is halved until it holds the refused line alone.
+//
+// Once refused lines come dense, the rest of the segment is checked in one server-side pass
+// instead (pgs_copy_dense.h): the lines decided are stored, the rest staged by one COPY and tried
+// row by row by one function call, which stores the good ones and returns the refused ones in
+// order. Only rolled-back subtransactions are added per line. A report that ends the writing
+// rolls the segment back to the lines before its row, as above.
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -46,9 +52,10 @@ class pgs_copy_replay {
   /// `copy_sql` is the COPY ... FROM STDIN statement, `relation` the table's name as the server
   /// prints it in its errors. `owed` holds the statements to send before the next one; it must
   /// start with the rollback to the segment's savepoint, and ends holding what the replay owes in
-  /// turn (the end of its last probe). The segment's savepoint is the caller's.
+  /// turn (the end of its last probe). The segment's savepoint is the caller's. `dense_setup` is
+  /// the query that stages lines for the server-side pass (pgs_copy_dense_setup); empty: none.
   pgs_copy_replay(pgs_copy_wire& wire, pgs_copy_spool& spool, const std::string& copy_sql,
-                  const std::string& relation, std::string& owed);
+                  const std::string& relation, std::string& owed, const std::string& dense_setup);
 
   /// Stores the spool's lines but the refused ones, which go to `report`. `first` is the refusal
   /// of the segment's COPY. A failure that is no row's fault is a level-0 tk_exception (the
@@ -61,6 +68,12 @@ class pgs_copy_replay {
 
  private:
   void probe();
+  /// Whether the refused lines seen are dense enough for the server-side pass.
+  bool dense_due() const;
+  /// Checks the lines from decided_to on in the server-side pass; false when it could not run
+  /// (the probing goes on).
+  bool dense_pass();
+  void feed_numbered(std::size_t first, std::size_t last);
   /// Stores the decided lines not stored yet; false when the server refused one of them now, which
   /// sends the replay back to the segment's start (or, unless `may_restart`, fails).
   bool store_decided(bool may_restart);
@@ -83,7 +96,10 @@ class pgs_copy_replay {
   const std::string& copy_sql;
   const std::string& relation;
   std::string& owed;
+  const std::string& dense_setup;
   const reporter* report = nullptr;
+  std::size_t found = 0;      // refused lines found in the segment
+  bool dense_off = false;     // the server-side pass cannot run for this segment
 
   std::vector<bool> refused;    // per spool line
   std::size_t stored_to = 0;    // lines before it are stored or refused

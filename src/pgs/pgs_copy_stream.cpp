@@ -4,6 +4,7 @@
 #include <pqxx/except>
 #include <pqxx/transaction>
 
+#include "pgs/pgs_copy_dense.h"
 #include "pgs/pgs_copy_replay.h"
 #include "pgs/pgs_copy_wire.h"
 #include "pgs/pgs_exception.h"
@@ -73,6 +74,7 @@ pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string
                                  std::string relation_, std::size_t segment_bytes_, const prologue& first)
     : connection(connection_),
       copy_sql(copy_statement(table, columns)),
+      dense_setup(pgs_copy_dense_setup(table, columns)),
       relation(std::move(relation_)),
       segment_bytes(segment_bytes_ ? segment_bytes_ : 1) {
   tk_log(2, "pgs_copy_stream::ctor(%s)", table);
@@ -186,7 +188,7 @@ void pgs_copy_stream::replay_segment() {
   tk_log(2, "COPY refused (%s), line %d: replaying %d lines", first.sqlstate, static_cast<int>(first.line),
          static_cast<int>(spool.size()));
   owed = rollback_segment;
-  pgs_copy_replay replay(*wire, spool, copy_sql, relation, owed);
+  pgs_copy_replay replay(*wire, spool, copy_sql, relation, owed, dense_setup);
   try {
     replay.run(first, [this](std::size_t line, const pgs_copy_refusal& why) { report(line, why.message); });
   } catch (...) {

@@ -84,6 +84,7 @@ class pgs_copy_stream {
 
   pqxx::connection_base& connection;
   std::string copy_sql;
+  std::string dense_setup;
   std::string relation;
   std::size_t segment_bytes;
   pgs_copy_spool spool;

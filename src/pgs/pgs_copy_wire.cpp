@@ -26,6 +26,7 @@ void pgs_copy_wire::connection_failed(const char* what) const {
 
 pgs_copy_wire::step pgs_copy_wire::send(const std::string& sql) {
   if (!PQsendQuery(connection, sql.c_str())) connection_failed("Cannot send a statement to the server: ");
+  tuples.clear();
   return collect();
 }
 
@@ -54,6 +55,13 @@ pgs_copy_wire::step pgs_copy_wire::collect() {
     if (status == PGRES_COPY_IN && !failed) {
       PQclear(result);
       return step::copy_in;
+    }
+    if (status == PGRES_TUPLES_OK && !failed) {
+      tuples.assign(static_cast<std::size_t>(PQntuples(result)), {});
+      for (int row = 0; row < PQntuples(result); ++row)
+        for (int field = 0; field < PQnfields(result); ++field)
+          tuples[static_cast<std::size_t>(row)].emplace_back(PQgetvalue(result, row, field),
+                                                             static_cast<std::size_t>(PQgetlength(result, row, field)));
     }
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !failed) {
       failed = true;

@@ -5,6 +5,7 @@
 // fails skips the rest of its query string, as the server does for any simple query.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pqxx {
 class dbtransaction;
@@ -36,6 +37,8 @@ class pgs_copy_wire {
   /// after a lost connection) and the server's whole message with its context lines.
   const std::string& error_sqlstate() const { return sqlstate; }
   const std::string& error_message() const { return message; }
+  /// The rows the query's last statement that returned rows returned (NULL as the empty text).
+  const std::vector<std::vector<std::string>>& rows() const { return tuples; }
 
  private:
   step collect();
@@ -44,4 +47,5 @@ class pgs_copy_wire {
   pg_conn* connection;
   std::string sqlstate;
   std::string message;
+  std::vector<std::vector<std::string>> tuples;
 };

@@ -209,6 +209,9 @@ TEST_F(ServerPgsCopy, OneStreamWhenClean_ReplayCostsFewCopiesPerBadRow) {
   EXPECT_EQ(errors.size(), 200u);
   EXPECT_EQ(errors.front().record_number, 10);
   EXPECT_EQ(errors.back().record_number, 2000);
+  // Found by a COPY or by the server-side pass for dense refusals, a refusal reads the same.
+  EXPECT_EQ(errors.front().error.message(), "ERROR:  invalid input syntax for type integer: \"x\" (column n: \"x\")");
+  for (const auto& error : errors) EXPECT_EQ(error.error.message(), errors.front().error.message());
   EXPECT_EQ(scalar("SELECT count(*) FROM dense"), "1800");
 }
 
@@ -413,4 +416,55 @@ TEST_F(ServerPgsCopy, DenseRefusalsOfEveryKindAreReportedInOrderAndAStopKeepsOnl
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(column_texts("SELECT r FROM dense WHERE id > 0 ORDER BY r"), landed);
   }
+}
+
+TEST_F(ServerPgsCopy, DenseRefusalsLeaveEveryOtherValueAsCopyLandsItAndTablesThePassCannotTakeAreProbed) {
+  // Every third row refused by a CHECK: the server-side pass checks most of the segment. The rows
+  // it lands equal those a clean COPY lands (escapes, NULL, binary, types with modifiers, an
+  // identity column given its values); a table
+  // with a jsonb column, whose text the pass would not convert as COPY does, is probed instead.
+  std::vector<unsigned char> bytes = {0x00, 0x5C, 0x09, 0xFF};
+  ole_variant blob;
+  blob.attach_binary(bytes);
+  udb_schema fields;
+  fields.push_back(col(L"n", VT_I4));
+  fields.push_back(col(L"r8", VT_R8));
+  fields.push_back(col(L"cy", VT_CY));
+  fields.push_back(col(L"ts", VT_DATE, 0, udb_reserved_date_time));
+  fields.push_back(col(L"s", VT_BSTR, 40));
+  fields.push_back(col(L"b", VT_BOOL));
+  fields.push_back(col(L"dec", VT_DECIMAL, 0, udb_decimal_reserved(12, 2)));
+  fields.push_back(col(L"bin", VT_BLOB));
+  const auto record_of = [&](int i) {
+    return make_record({{L"n", ole_variant(i)},
+                        {L"r8", ole_variant(i / 7.0)},
+                        {L"cy", ole_variant::from_string("12345.6789", VT_CY)},
+                        {L"ts", ole_variant::from_string("2011-03-04 13:20:05.005", VT_DATE)},
+                        {L"s", i % 5 ? ole_variant(L"tab\tback\\slash\nline " + std::to_wstring(i)) : null_value()},
+                        {L"b", ole_variant(i % 2 == 0)},
+                        {L"dec", ole_variant::from_string("-1234567890.12", VT_DECIMAL)},
+                        {L"bin", blob}});
+  };
+  auto clean = create(L"public.pass_copy", fields);
+  for (int i = 1; i <= 600; ++i) clean->append_record(*record_of(i));
+  clean->finish();
+  auto dense = existing(
+      "CREATE TABLE public.pass_dense (LIKE public.pass_copy); ALTER TABLE public.pass_dense ADD CHECK (n % 3 <> 0),"
+      " ALTER n SET NOT NULL, ALTER n ADD GENERATED ALWAYS AS IDENTITY",  // COPY keeps the values given
+      L"public.pass_dense");
+  for (int i = 1; i <= 600; ++i) dense->append_record(*record_of(i));
+  dense->finish();
+  const auto errors = dense->take_row_errors();
+  ASSERT_EQ(errors.size(), 200u);
+  for (std::size_t k = 0; k < errors.size(); ++k) EXPECT_EQ(errors[k].record_number, static_cast<int>(3 * k + 3));
+  EXPECT_EQ(scalar("SELECT count(*) FROM pass_dense"), "400");
+  EXPECT_EQ(scalar("SELECT count(*) FROM (SELECT * FROM pass_copy WHERE n % 3 <> 0 EXCEPT SELECT * FROM pass_dense) m"),
+            "0");
+
+  auto json = existing("CREATE TABLE public.pass_json (n int CHECK (n % 3 <> 0), j jsonb)", L"public.pass_json");
+  for (int i = 1; i <= 300; ++i)
+    json->append_record(*make_record({{L"n", ole_variant(i)}, {L"j", ole_variant(L"{\"a\": 1}")}}));
+  json->finish();
+  EXPECT_EQ(json->take_row_errors().size(), 100u);
+  EXPECT_EQ(scalar("SELECT count(*) FROM pass_json WHERE j ->> 'a' = '1'"), "200");
 }

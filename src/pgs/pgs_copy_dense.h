@@ -1,0 +1,20 @@
+#pragma once
+// The server-side pass for a segment whose refused rows are dense: its remaining lines go by one
+// COPY into a staging table of text columns (COPY's text format decodes them as for the table),
+// then one call of a temporary function tries each line in line order in an exception block that
+// is always rolled back (its subtransaction and locks go with it), inserts the line again right
+// after a probe that passed (so later lines see it, as they would in one COPY), and returns the
+// refused lines with their errors. Each value goes through its column's input function with the
+// column's type modifier (json_populate_record), as COPY does; tables with a column of another kind
+// (arrays, composites, json, domains) are left to the probing replay.
+#include <string>
+#include <vector>
+
+/// The query that makes the staging table and the function for `table` (quoted, qualified) and
+/// `columns` (quoted; empty: the table's columns that COPY fills), then opens the staging COPY.
+/// It fails when the table has a column the pass does not handle; empty when the names cannot go
+/// into it.
+std::string pgs_copy_dense_setup(const std::string& table, const std::vector<std::string>& columns);
+
+/// The query that runs the pass over the staged lines: rows (line, message, context detail).
+inline constexpr const char* pgs_copy_dense_call = "SELECT * FROM pg_temp.tmd_dense()";
