@@ -58,14 +58,6 @@ wb_typing_result wb_background_typing::take(std::size_t i) {
   return std::move(results_[i]);
 }
 
-std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vector<std::size_t>& sheets, bool header,
-                                             unsigned threads) {
-  wb_background_typing typing(reader, sheets, header, threads);
-  std::vector<wb_typing_result> results;
-  for (std::size_t i = 0; i < sheets.size(); ++i) results.push_back(typing.take(i));
-  return results;
-}
-
 unsigned wb_typing_threads(std::size_t sheet_count) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const unsigned bound = std::clamp(cores > 2 ? cores - 2 : 1u, 1u, 6u);

@@ -54,11 +54,6 @@ class wb_background_typing {
   std::vector<std::thread> threads_;  // last: started once everything above exists
 };
 
-/// Runs the typing pass of every sheet in `sheets` (indexes into `reader`), at most `threads` at
-/// once, and waits for them all. The results follow the order of `sheets`.
-std::vector<wb_typing_result> wb_type_sheets(wb_reader& reader, const std::vector<std::size_t>& sheets, bool header,
-                                             unsigned threads);
-
 /// How many sheets are typed at once: nothing else runs while they are, so the cores but two, at
 /// most six (each pass holds a few megabytes, and a large sheet's pass reads on several threads).
 unsigned wb_typing_threads(std::size_t sheet_count);
