@@ -6,15 +6,26 @@ namespace {
 
 const char* const setup_quote = "$tmd_setup$";
 
-// %1$s the table, %2$s its column list, %3$s the values of `v` in that order, %4$L the column names.
+// %1$s the table, %2$s its column list, %3$s the values of `v` in that order, %4$L the column names,
+// %5$s the statement that picks the screened lines into `picked` (see pgs_copy_screen_call).
 // Like COPY, the insert takes a value given for an identity column generated always.
 // A refused line's message is laid out as the server lays out a COPY's error (without its
 // context); for a value its column's input function refused, the column is found again and named
 // as COPY's context names it.
 const char* const pass_body = R"SQL(
-DECLARE r record; v %1$s; ok boolean; converting boolean; c text; val text; hint text;
+DECLARE r record; v %1$s; ok boolean; converting boolean; c text; val text; hint text; picked int[];
+  source text := 'SELECT * FROM pg_temp.tmd_stage ORDER BY "tmd:line"';
 BEGIN
-  FOR r IN SELECT * FROM pg_temp.tmd_stage ORDER BY "tmd:line" LOOP
+  IF screen THEN
+    -- Nothing is written here: the block's subtransaction takes no lock that outlives it.
+    BEGIN
+      %5$s;
+    EXCEPTION WHEN OTHERS THEN
+      tmd_line := -1; tmd_message := SQLERRM; tmd_state := SQLSTATE; RETURN NEXT; RETURN;
+    END;
+    source := 'SELECT s.* FROM pg_temp.tmd_stage s WHERE s."tmd:line" IN (SELECT unnest($1)) ORDER BY s."tmd:line"';
+  END IF;
+  FOR r IN EXECUTE source USING picked LOOP
     ok := false;
     converting := true;
     BEGIN
@@ -46,8 +57,8 @@ BEGIN
         END IF;
     END;
     IF ok THEN
-      INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
-    ELSE
+      IF NOT screen THEN INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s); END IF;
+    ELSIF NOT screen OR tmd_state <> '23503' THEN  -- a foreign key may be met by an earlier line
       tmd_line := r."tmd:line";
       RETURN NEXT;
     END IF;
@@ -71,7 +82,7 @@ std::string pgs_copy_dense_setup(const std::string& table, const std::vector<std
   }
   std::string sql = std::string("DO ") + setup_quote + " DECLARE target regclass := " + pgs_sql_literal(table) +
                     "::regclass; quoted text[] := " + given +
-                    "; cols text[]; staged text; list text; vals text; body text := " + pgs_sql_literal(pass_body) +
+                    "; cols text[]; staged text; list text; vals text; casts text; tests text; body text := " + pgs_sql_literal(pass_body) +
                     R"SQL(;
 BEGIN
   IF quoted IS NULL THEN
@@ -86,13 +97,42 @@ BEGIN
           OR t.oid IN ('json'::regtype, 'jsonb'::regtype) OR c = 'tmd:line') THEN
     RAISE EXCEPTION 'the table has a column the dense refusal pass does not handle';
   END IF;
+  -- An insert would be rewritten by the table's rules, which COPY does not apply.
+  IF EXISTS (SELECT FROM pg_rewrite WHERE ev_class = target AND ev_type = '3') THEN
+    RAISE EXCEPTION 'the table has rules on insert';
+  END IF;
+  -- The screen's guess at the lines the table refuses whatever lines come before them: a key the
+  -- table holds (unique indexes on plain columns that are checked at once), a CHECK, a NOT NULL,
+  -- among the columns given. Each guess is tried before it counts.
+  SELECT string_agg(format('%I::%s AS %I', c, format_type(a.atttypid, a.atttypmod), c), ', ' ORDER BY o)
+    INTO casts FROM unnest(cols) WITH ORDINALITY AS u(c, o) JOIN pg_attribute a ON a.attrelid = target AND a.attname = c;
+  SELECT string_agg(test, ' OR ') INTO tests FROM (
+    SELECT format('EXISTS (SELECT FROM %s tmd_t WHERE (%s) = (%s))', target,
+             string_agg('tmd_t.' || quote_ident(a.attname), ', ' ORDER BY k.o),
+             string_agg('tmd_s.' || quote_ident(a.attname), ', ' ORDER BY k.o)) AS test
+      FROM pg_index i CROSS JOIN LATERAL unnest(i.indkey::int2[]) WITH ORDINALITY AS k(attnum, o)
+      JOIN pg_attribute a ON a.attrelid = target AND a.attnum = k.attnum
+     WHERE i.indrelid = target AND i.indisunique AND i.indimmediate AND i.indisready
+       AND i.indpred IS NULL AND i.indexprs IS NULL AND k.o <= i.indnkeyatts
+     GROUP BY i.indexrelid HAVING bool_and(a.attname = ANY (cols))
+    UNION ALL
+    SELECT format('NOT coalesce((%s), true)', pg_get_expr(k.conbin, k.conrelid)) FROM pg_constraint k
+     WHERE k.conrelid = target AND k.contype = 'c' AND NOT EXISTS (SELECT FROM unnest(k.conkey) AS n(attnum)
+       JOIN pg_attribute a ON a.attrelid = target AND a.attnum = n.attnum WHERE NOT a.attname = ANY (cols))
+    UNION ALL
+    SELECT format('tmd_s.%I IS NULL', a.attname) FROM pg_attribute a
+     WHERE a.attrelid = target AND a.attnotnull AND a.attname = ANY (cols)) AS t;
   SELECT string_agg(quote_ident(c) || ' text', ', ' ORDER BY o), string_agg(quote_ident(c), ', ' ORDER BY o),
          string_agg('v.' || quote_ident(c), ', ' ORDER BY o)
     INTO staged, list, vals FROM unnest(cols) WITH ORDINALITY AS u(c, o);
   IF to_regclass('pg_temp.tmd_stage') IS NOT NULL THEN DROP TABLE pg_temp.tmd_stage; END IF;  -- without a notice
   EXECUTE format('CREATE TEMP TABLE tmd_stage ("tmd:line" int, %s) ON COMMIT DROP', staged);
-  EXECUTE format('CREATE OR REPLACE FUNCTION pg_temp.tmd_dense() RETURNS TABLE(tmd_line int, tmd_message text, '
-                 'tmd_detail text, tmd_state text) LANGUAGE plpgsql AS %L', format(body, target, list, vals, cols));
+  -- The staging table has no statistics: its queries would look costly enough to be compiled,
+  -- which costs more than they do.
+  EXECUTE format('CREATE OR REPLACE FUNCTION pg_temp.tmd_dense(screen boolean) RETURNS TABLE(tmd_line int, '
+                 'tmd_message text, tmd_detail text, tmd_state text) LANGUAGE plpgsql SET jit = off AS %L', format(body, target,
+                 list, vals, cols, format('SELECT array_agg("tmd:line") INTO picked FROM (SELECT "tmd:line", %s '
+                 'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false'))));
 END )SQL" + std::string(setup_quote) + "; COPY pg_temp.tmd_stage FROM STDIN";
   return sql;
 }

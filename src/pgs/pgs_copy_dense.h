@@ -6,7 +6,7 @@
 // after a probe that passed (so later lines see it, as they would in one COPY), and returns the
 // refused lines with their errors. Each value goes through its column's input function with the
 // column's type modifier (json_populate_record), as COPY does; tables with a column of another kind
-// (arrays, composites, json, domains) are left to the probing replay.
+// (arrays, composites, json, domains) or with rules on insert are left to the probing replay.
 #include <string>
 #include <vector>
 
@@ -16,5 +16,12 @@
 /// into it.
 std::string pgs_copy_dense_setup(const std::string& table, const std::vector<std::string>& columns);
 
-/// The query that runs the pass over the staged lines: rows (line, message, context detail).
-inline constexpr const char* pgs_copy_dense_call = "SELECT * FROM pg_temp.tmd_dense()";
+/// The query that runs the pass over the staged lines: rows (line, message, context detail, SQLSTATE).
+inline constexpr const char* pgs_copy_dense_call = "SELECT * FROM pg_temp.tmd_dense(false)";
+
+/// The query that screens the staged lines instead: the lines the table would refuse whatever
+/// lines come before them (a key it holds, a CHECK, a NOT NULL) are guessed in one statement, each
+/// guess is tried as the pass tries a line, and the refused ones are returned as the pass returns
+/// them (a foreign key's refusal not: an earlier line may meet it); nothing is stored. A single row
+/// of line -1 says the guess could not be made (its message and SQLSTATE follow).
+inline constexpr const char* pgs_copy_screen_call = "SELECT * FROM pg_temp.tmd_dense(true)";

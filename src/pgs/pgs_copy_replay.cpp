@@ -43,6 +43,12 @@ constexpr std::size_t send_batch_bytes = 64 << 10;
 constexpr double dense_gap = 40;
 constexpr std::size_t dense_after_refusals = 4;
 
+// The screen costs about a microsecond a line it stages and about ten a line it guessed, against a
+// millisecond a probed refused line: it wins while refused lines are closer than a few hundred
+// lines and several more are to come. It runs once a segment, ahead of the pass.
+constexpr double screen_gap = 500;
+constexpr double screen_least_gaps = 8;
+
 const char* const rollback_probe = "ROLLBACK TO SAVEPOINT tmd_probe; ";
 const char* const release_probe = "RELEASE SAVEPOINT tmd_probe; ";
 const char* const rollback_segment = "ROLLBACK TO SAVEPOINT tmd_segment; ";
@@ -78,6 +84,7 @@ void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_
   report = &report_;
   const std::size_t lines = spool.size();
   refused.assign(lines, false);
+  settled.assign(lines, false);
   gap = static_cast<double>(std::max<std::size_t>(first.line, 1));
   reach = probe_reach(first.sqlstate);
   probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
@@ -91,7 +98,8 @@ void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_
   }
   do {
     while (decided_to < lines) {
-      if (dense_due() && dense_pass()) break;
+      if (!screened && pass_due(screen_gap, screen_least_gaps) && screen_pass()) break;
+      if (pass_due(dense_gap, 4) && dense_pass()) break;
       probe();
     }
   } while (!store_decided(true));
@@ -103,18 +111,38 @@ std::string pgs_copy_replay::probe_end_statements() const {
   return probe_open ? std::string(rollback_probe) + release_probe : std::string();
 }
 
-bool pgs_copy_replay::dense_due() const {
-  return !dense_off && !dense_setup.empty() && !halving && found >= dense_after_refusals && gap <= dense_gap &&
-         spool.size() - decided_to > static_cast<std::size_t>(4 * gap) &&
-         (suspects.empty() || suspects.back().first < decided_to);  // a suspect ahead is probed first
+bool pgs_copy_replay::pass_due(double most_gap, double least_gaps) const {
+  return !dense_off && !dense_setup.empty() && !halving && found >= dense_after_refusals && gap <= most_gap &&
+         static_cast<double>(spool.size() - decided_to) > least_gaps * gap &&
+         !unsettled_from(decided_to);  // a suspect ahead is probed first
 }
 
-bool pgs_copy_replay::dense_pass() {
-  if (!store_decided(true) || !suspects.empty()) return false;
+bool pgs_copy_replay::unsettled_from(std::size_t line) const {
+  return std::any_of(suspects.begin(), suspects.end(),
+                     [&](const auto& pending) { return pending.first >= line && !settled[pending.first]; });
+}
+
+bool pgs_copy_replay::screen_pass() {
+  screened = true;
+  if (!store_decided(true) || unsettled_from(stored_to)) return false;
   const std::size_t from = decided_to;
-  const std::size_t lines = spool.size();
+  if (!stage_and_call(from, pgs_copy_screen_call)) return false;
+  const auto& rows = wire.rows();
+  if (rows.size() == 1 && rows.front().at(0) == "-1") {
+    tk_log(2, "COPY replay: no screen (%s)", rows.front().at(1));
+    return false;
+  }
+  tk_log(2, "COPY replay: screened from line %d, %d refused", static_cast<int>(from), static_cast<int>(rows.size()));
+  // The lines it found refused stay refused whatever else is stored: they are never sent again.
+  take_refused(from, true);
+  decided_to = spool.size();
+  return true;
+}
+
+bool pgs_copy_replay::stage_and_call(std::size_t from, const char* call) {
   // The staging table and the function are made in a savepoint that is released, so that a table
   // the pass cannot handle, or lines the staging COPY refuses, leave the probing to go on.
+  const std::size_t lines = spool.size();
   std::string sql;
   sql.swap(owed);
   sql += probe_end_statements();
@@ -137,22 +165,42 @@ bool pgs_copy_replay::dense_pass() {
     owed = drop_stage;
     return false;
   }
-  tk_log(2, "COPY replay: server-side pass from line %d", static_cast<int>(from));
-  result = wire.send(std::string("RELEASE SAVEPOINT tmd_stage; ") + pgs_copy_dense_call);
+  result = wire.send(std::string("RELEASE SAVEPOINT tmd_stage; ") + call);
   if (result != step::done) failure(result, replay_failed);
+  return true;
+}
+
+void pgs_copy_replay::take_refused(std::size_t from, bool settle) {
+  const std::size_t lines = spool.size();
+  const std::size_t before = suspects.size();
   for (const auto& row : wire.rows()) {
     const std::size_t line = static_cast<std::size_t>(std::stoull(row.at(0)));
-    if (line < from || line >= lines || refused[line]) failure(step::failed, replay_failed);
+    if (line < from || line >= lines || refused[line] ||
+        (suspects.size() > before && suspects.back().first >= line))
+      failure(step::failed, replay_failed);
     pgs_copy_refusal why;
     why.line = line + 1;
     why.message = pgs_copy_error_text(row.at(1), row.at(2));
     why.sqlstate = row.at(3);
     refused[line] = true;
+    settled[line] = settle;
     suspects.emplace_back(line, why);
   }
+  found += suspects.size() - before;
+  // Lines refused whatever came before them may lie among or after the new ones.
+  std::inplace_merge(suspects.begin(), suspects.begin() + static_cast<std::ptrdiff_t>(before), suspects.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+bool pgs_copy_replay::dense_pass() {
+  if (!store_decided(true) || unsettled_from(stored_to)) return false;
+  const std::size_t from = decided_to;
+  if (!stage_and_call(from, pgs_copy_dense_call)) return false;
+  tk_log(2, "COPY replay: server-side pass from line %d", static_cast<int>(from));
+  take_refused(from, false);
   // Every good line is stored: the refused ones are reported in order (a report that ends the
   // writing leaves the lines before its row only).
-  decided_to = stored_to = lines;
+  decided_to = stored_to = spool.size();
   report_suspects();
   return true;
 }
@@ -195,7 +243,7 @@ void pgs_copy_replay::probe() {
   report_suspects();
   if (result == step::done) {
     decided_to = to;
-    if (to == spool.size() && stored_to == sent_from && suspects.empty()) {
+    if (to == spool.size() && stored_to == sent_from && !unsettled_from(0)) {
       // The probe reached the segment's end with nothing before it left to store: it stays.
       stored_to = to;
       probe_open = false;
@@ -287,8 +335,7 @@ void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t redo_to) 
     // Where the refused line lies is not known: every suspect goes, and from now on the lines
     // taken are stored before the next probe, so that a fault seen only at a COPY's end (a
     // foreign key) is found among few lines.
-    for (const auto& pending : suspects) refused[pending.first] = false;
-    suspects.clear();
+    drop_unsettled(0);
     may_merge = false;
     decided_to = stored_before;
     halving = true;
@@ -298,13 +345,12 @@ void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t redo_to) 
 
 void pgs_copy_replay::suspect(std::size_t line, const pgs_copy_refusal& why) {
   // Left out of what is sent from now on; reported once the lines before it are stored. Suspects
-  // after it are dropped (each is found again if it is refused).
-  while (!suspects.empty() && suspects.back().first >= line) {
-    refused[suspects.back().first] = false;
-    suspects.pop_back();
-  }
+  // after it are dropped (each is found again if it is refused), but for settled ones.
+  drop_unsettled(line);
   refused[line] = true;
-  suspects.emplace_back(line, why);
+  const auto at = std::lower_bound(suspects.begin(), suspects.end(), line,
+                                   [](const auto& pending, std::size_t value) { return pending.first < value; });
+  suspects.emplace(at, line, why);
   ++found;
   decided_to = line + 1;
   if (!halving) gap = (3 * gap + static_cast<double>(line + 1 - std::min(line, last_refused))) / 4;
@@ -313,6 +359,15 @@ void pgs_copy_replay::suspect(std::size_t line, const pgs_copy_refusal& why) {
   reach = probe_reach(why.sqlstate);
   last_at_index = found_at_index(why.sqlstate);
   probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
+}
+
+void pgs_copy_replay::drop_unsettled(std::size_t from) {
+  const auto kept = std::remove_if(suspects.begin(), suspects.end(), [&](const auto& pending) {
+    const bool drop = pending.first >= from && !settled[pending.first];
+    if (drop) refused[pending.first] = false;
+    return drop;
+  });
+  suspects.erase(kept, suspects.end());
 }
 
 void pgs_copy_replay::report_suspects() {
@@ -371,13 +426,18 @@ void pgs_copy_replay::feed(std::size_t first, std::size_t last) {
 }
 
 void pgs_copy_replay::feed_numbered(std::size_t first, std::size_t last) {
-  // Each line goes with its spool line number in front, as the staging table's first column.
+  // Each line but the refused ones goes with its spool line number in front, as the staging
+  // table's first column.
   batch.clear();
+  std::size_t line = first;
   spool.read(first, last, [&](const std::string& text) {
-    batch += std::to_string(first++);
-    batch += '\t';
-    batch += text;
-    batch += '\n';
+    if (!refused[line]) {
+      batch += std::to_string(line);
+      batch += '\t';
+      batch += text;
+      batch += '\n';
+    }
+    ++line;
     if (batch.size() >= send_batch_bytes) {
       wire.put(batch);
       batch.clear();

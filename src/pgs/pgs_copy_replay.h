@@ -18,6 +18,11 @@
 // keeps at most two subtransactions per segment (the segment and a last probe that reached its
 // end). When a failure names no line, the probe is halved until it holds the refused line alone.
 //
+// Once refused lines come closer than a few hundred lines, the rest of the segment is screened
+// (pgs_copy_dense.h): the lines decided are stored, the rest staged by one COPY, and one function
+// call finds the lines the table refuses whatever comes before them (a key it holds, a CHECK, a
+// NOT NULL). Those are settled: never sent again, reported in order among the others. The rest
+// is stored by one COPY; when that fails, the probing goes on from the line it names.
 // Once refused lines come dense, the rest of the segment is checked in one server-side pass
 // instead (pgs_copy_dense.h): the lines decided are stored, the rest staged by one COPY and tried
 // row by row by one function call, which stores the good ones and returns the refused ones in
@@ -68,11 +73,24 @@ class pgs_copy_replay {
 
  private:
   void probe();
-  /// Whether the refused lines seen are dense enough for the server-side pass.
-  bool dense_due() const;
+  /// Whether the refused lines seen are dense enough for a server-side pass: closer than `most_gap`
+  /// lines, and more than `least_gaps` gaps of lines left.
+  bool pass_due(double most_gap, double least_gaps) const;
+  /// Whether a suspect not settled lies at or after `line`.
+  bool unsettled_from(std::size_t line) const;
+  /// Screens the lines from decided_to on (pgs_copy_screen_call): the refused lines it finds are
+  /// settled, the rest taken, to be stored; false when it could not run (the probing goes on).
+  bool screen_pass();
   /// Checks the lines from decided_to on in the server-side pass; false when it could not run
   /// (the probing goes on).
   bool dense_pass();
+  /// Stages the lines from `from` on but the refused ones and runs `call` over them; false when the
+  /// staging could not be made (no server-side pass runs for this segment any more).
+  bool stage_and_call(std::size_t from, const char* call);
+  /// Takes the refused lines the last call returned as suspects (`settle`: settled ones).
+  void take_refused(std::size_t from, bool settle);
+  /// Drops the suspects at or after `from` but the settled ones.
+  void drop_unsettled(std::size_t from);
   void feed_numbered(std::size_t first, std::size_t last);
   /// Stores the decided lines not stored yet; false when the server refused one of them now, which
   /// sends the replay back to the segment's start (or, unless `may_restart`, fails).
@@ -102,6 +120,8 @@ class pgs_copy_replay {
   bool dense_off = false;     // the server-side pass cannot run for this segment
 
   std::vector<bool> refused;    // per spool line
+  std::vector<bool> settled;    // per spool line: refused whatever lines come before it
+  bool screened = false;        // the screen ran (or could not) for this segment
   std::size_t stored_to = 0;    // lines before it are stored or refused
   std::size_t decided_to = 0;   // [stored_to, decided_to): taken by the server, to be stored
   bool probe_open = false;      // the probe savepoint exists (its COPY failed, or is to be undone)

@@ -1,6 +1,7 @@
 // Writing rows into a real server: COPY and INSERT round trips, refused rows set aside with their
 // record numbers, merging into existing tables, and the end of writing.
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -467,4 +468,52 @@ TEST_F(ServerPgsCopy, DenseRefusalsLeaveEveryOtherValueAsCopyLandsItAndTablesThe
   json->finish();
   EXPECT_EQ(json->take_row_errors().size(), 100u);
   EXPECT_EQ(scalar("SELECT count(*) FROM pass_json WHERE j ->> 'a' = '1'"), "200");
+}
+
+TEST_F(ServerPgsCopy, ScreenedRefusalsAreOnlyThoseTheTableRefusesWhateverCameBefore) {
+  // Refused rows often enough that the rest of the segment is screened. Each table reports exactly
+  // the rows COPY refuses, in order, and lands the rest:
+  // - keys the table holds; every row's note is NULL (NOT NULL), filled by a trigger, and its parent
+  //   is the row before it: alone, each row would be refused by its foreign key, yet none is;
+  // - keys the table holds and values no integer input takes: the screen cannot guess, probing does;
+  // - a CHECK on a table whose rule drops every insert: COPY ignores rules, so every good row lands.
+  struct scenario {
+    const char* ddl;
+    std::wstring table;
+    std::function<std::unique_ptr<udb_record>(int)> row;
+    std::function<bool(int)> refused;
+    const char* landed_sql;
+  };
+  const scenario scenarios[] = {
+      {"CREATE TABLE public.chain (id int PRIMARY KEY, parent int REFERENCES public.chain, note int NOT NULL);"
+       "CREATE FUNCTION public.fill_note() RETURNS trigger LANGUAGE plpgsql AS"
+       " $$ BEGIN NEW.note := coalesce(NEW.note, 7); RETURN NEW; END $$;"
+       "CREATE TRIGGER fill BEFORE INSERT ON public.chain FOR EACH ROW EXECUTE FUNCTION public.fill_note();"
+       "INSERT INTO public.chain SELECT g, NULL, 0 FROM generate_series(20, 3000, 20) g",
+       L"public.chain",
+       [](int i) {
+         return make_record({{L"id", ole_variant(i)}, {L"parent", i > 1 ? ole_variant(i - 1) : null_value()}, {L"note", null_value()}});
+       },
+       [](int i) { return i % 20 == 0; }, "SELECT count(*) FROM chain WHERE note = 7"},
+      {"CREATE TABLE public.typed (id int PRIMARY KEY); INSERT INTO public.typed SELECT g FROM generate_series(10, 3000, 10) g",
+       L"public.typed", [](int i) { return make_record({{L"id", i % 7 == 0 ? ole_variant(L"x" + std::to_wstring(i)) : ole_variant(i)}}); },
+       [](int i) { return i % 10 == 0 || i % 7 == 0; }, "SELECT count(*) FROM typed WHERE id % 10 <> 0"},
+      {"CREATE TABLE public.ruled (id int CHECK (id % 9 <> 0)); CREATE RULE drop_all AS ON INSERT TO public.ruled DO INSTEAD NOTHING",
+       L"public.ruled", [](int i) { return make_record({{L"id", ole_variant(i)}}); }, [](int i) { return i % 9 == 0; },
+       "SELECT count(*) FROM ruled"},
+  };
+  for (const auto& s : scenarios) {
+    SCOPED_TRACE(tk_to_utf8(s.table));
+    auto rs = existing(s.ddl, s.table);
+    std::vector<int> expected;
+    for (int i = 1; i <= 3000; ++i) {
+      rs->append_record(*s.row(i));
+      if (s.refused(i)) expected.push_back(i);
+    }
+    rs->finish();
+    std::vector<int> seen;
+    for (const auto& row : rs->take_row_errors()) seen.push_back(row.record_number);
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(scalar(s.landed_sql), std::to_string(3000 - expected.size()));
+  }
 }
