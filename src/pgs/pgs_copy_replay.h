@@ -15,8 +15,9 @@
 // round trips a refused row, and the suspects wait to be reported until a store takes the lines
 // before them (a report that ends the writing then rolls the segment back to the lines before
 // its row). Whatever the number of refused rows no savepoint is left behind, and the transaction
-// keeps at most two subtransactions per segment (the segment and a last probe that reached its
-// end). When a failure names no line, the probe is halved until it holds the refused line alone.
+// keeps at most four subtransactions per segment (the segment, a last probe that reached its end,
+// the staging of the screen and of the pass below). When a failure names no line, the probe is
+// halved until it holds the refused line alone.
 //
 // Once refused lines come closer than a few hundred lines, the rest of the segment is screened
 // (pgs_copy_dense.h): the lines decided are stored, the rest staged by one COPY, and one function
