@@ -71,16 +71,17 @@ std::string pgs_copy_error_text(const std::string& message, const std::string& d
 }
 
 pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string table, std::vector<std::string> columns,
-                                 std::string relation_, std::size_t segment_bytes_, const prologue& first)
+                                 std::string relation_, std::size_t segment_bytes_, prologue first)
     : connection(connection_),
       copy_sql(copy_statement(table, columns)),
       dense_setup(pgs_copy_dense_setup(table, columns)),
       relation(std::move(relation_)),
-      segment_bytes(segment_bytes_ ? segment_bytes_ : 1) {
+      segment_bytes(segment_bytes_ ? segment_bytes_ : 1),
+      leading(std::move(first)) {
   tk_log(2, "pgs_copy_stream::ctor(%s)", table);
   try {
     transaction = std::make_unique<pqxx::transaction<pqxx::read_committed>>(connection, "fast_append");
-    if (first) first(*transaction);
+    if (leading.run) leading.run(*transaction);
   } catch (const pqxx::pqxx_exception& e) {
     fail(pgs_error_text(e));
   } catch (const tk_exception& e) {
@@ -126,8 +127,14 @@ void pgs_copy_stream::fail_with_current_exception() {
 
 void pgs_copy_stream::open_segment() {
   try {
-    const step result = wire->send(owed + open_segment_sql + copy_sql);
+    // The prologue's statements share the round trip of the first COPY.
+    std::string sql = leading.statements.empty() ? owed : leading.statements + ";\n" + owed;
+    const prologue first = std::move(leading);
+    leading = prologue{};
+    const step result = wire->send(sql + open_segment_sql + copy_sql);
     owed.clear();
+    if (result == step::failed && wire->statements_done() < first.statement_count)
+      fail(first.failure_text ? first.failure_text(wire->error_message()) : wire->error_message());
     if (result != step::copy_in)
       fail(result == step::failed ? wire->error_message() : std::string("The server did not start the COPY"));
   } catch (const tk_exception& e) {
@@ -220,6 +227,8 @@ void pgs_copy_stream::report(std::size_t line, const std::string& message) {
 
 void pgs_copy_stream::commit() {
   try {
+    // The commit ends a segment's savepoint with the transaction: a release alone is not sent.
+    if (owed == release_segment) owed.clear();
     if (!owed.empty()) {
       const step result = wire->send(owed);
       owed.clear();
