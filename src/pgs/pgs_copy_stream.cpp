@@ -1,5 +1,7 @@
 #include "pgs/pgs_copy_stream.h"
 
+#include <algorithm>
+
 #include <pqxx/connection>
 #include <pqxx/except>
 #include <pqxx/transaction>
@@ -18,6 +20,9 @@ using step = pgs_copy_wire::step;
 // Lines go to the server in batches of about this many bytes: the bytes on the wire are the same
 // (each line ends with its line feed), the per-call cost is paid once per batch.
 constexpr std::size_t send_batch_bytes = 64 << 10;
+// A segment's first batch is small, and each next one twice the last up to the full size: the
+// server, idle while the COPY starts, begins storing rows as soon as the first lines are made.
+constexpr std::size_t first_batch_bytes = 4 << 10;
 
 const char* const open_segment_sql = "SAVEPOINT tmd_segment; ";
 const char* const release_segment = "RELEASE SAVEPOINT tmd_segment; ";
@@ -142,6 +147,7 @@ void pgs_copy_stream::open_segment() {
     throw;
   }
   copying = true;
+  batch_bytes = first_batch_bytes;
 }
 
 void pgs_copy_stream::write(const std::string& line, int record_number) {
@@ -156,7 +162,10 @@ void pgs_copy_stream::write(const std::string& line, int record_number) {
   }
   pending += line;
   pending += '\n';
-  if (pending.size() >= send_batch_bytes) send_pending();
+  if (pending.size() >= batch_bytes) {
+    send_pending();
+    batch_bytes = std::min(batch_bytes * 2, send_batch_bytes);
+  }
   if (spool.bytes() >= segment_bytes) end_segment();
 }
 

@@ -101,6 +101,7 @@ class pgs_copy_stream {
   std::unique_ptr<pqxx::dbtransaction> transaction;
   std::unique_ptr<pgs_copy_wire> wire;
   std::string pending;  // whole lines, each ended by a line feed, not yet sent
+  std::size_t batch_bytes = 0;  // pending's size that sends it
   std::string owed;     // statements to send before the next one (the end of a savepoint)
   prologue leading;     // sent with the first segment's COPY, then cleared
   refusal_sink on_refused;
