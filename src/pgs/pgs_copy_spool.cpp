@@ -16,11 +16,7 @@ constexpr std::size_t read_block_bytes = 4 << 20;
 
 }  // namespace
 
-pgs_copy_spool::pgs_copy_spool() {
-  file = std::tmpfile();
-  if (!file) spool_failed("Cannot create the temporary file for COPY data: ");
-  buffer.reserve(spool_buffer_bytes);
-}
+pgs_copy_spool::pgs_copy_spool() { buffer.reserve(spool_buffer_bytes); }
 
 pgs_copy_spool::~pgs_copy_spool() {
   if (file) std::fclose(file);
@@ -36,6 +32,11 @@ void pgs_copy_spool::append(std::string_view line, int record_number) {
 }
 
 void pgs_copy_spool::flush() {
+  // The file is made when lines first go to it: most streams of a small table never need it.
+  if (!file) {
+    file = std::tmpfile();
+    if (!file) spool_failed("Cannot create the temporary file for COPY data: ");
+  }
   const int fd = fileno(file);
   std::size_t done = 0;
   while (done < buffer.size()) {

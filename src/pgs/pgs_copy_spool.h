@@ -10,7 +10,8 @@
 
 class pgs_copy_spool {
  public:
-  /// Creates the file (already unlinked); a failure is a level-0 tk_exception.
+  /// The file (already unlinked) is created when lines first go to it, by append() or read();
+  /// a failure to create it is a level-0 tk_exception there.
   pgs_copy_spool();
   ~pgs_copy_spool();
   pgs_copy_spool(const pgs_copy_spool&) = delete;

@@ -1,5 +1,7 @@
 #include "pgs/pgs_copy_stream.h"
 
+#include <algorithm>
+
 #include <pqxx/connection>
 #include <pqxx/except>
 #include <pqxx/transaction>
@@ -18,6 +20,9 @@ using step = pgs_copy_wire::step;
 // Lines go to the server in batches of about this many bytes: the bytes on the wire are the same
 // (each line ends with its line feed), the per-call cost is paid once per batch.
 constexpr std::size_t send_batch_bytes = 64 << 10;
+// A segment's first batch is small, and each next one twice the last up to the full size: the
+// server, idle while the COPY starts, begins storing rows as soon as the first lines are made.
+constexpr std::size_t first_batch_bytes = 4 << 10;
 
 const char* const open_segment_sql = "SAVEPOINT tmd_segment; ";
 const char* const release_segment = "RELEASE SAVEPOINT tmd_segment; ";
@@ -71,16 +76,17 @@ std::string pgs_copy_error_text(const std::string& message, const std::string& d
 }
 
 pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string table, std::vector<std::string> columns,
-                                 std::string relation_, std::size_t segment_bytes_, const prologue& first)
+                                 std::string relation_, std::size_t segment_bytes_, prologue first)
     : connection(connection_),
       copy_sql(copy_statement(table, columns)),
       dense_setup(pgs_copy_dense_setup(table, columns)),
       relation(std::move(relation_)),
-      segment_bytes(segment_bytes_ ? segment_bytes_ : 1) {
+      segment_bytes(segment_bytes_ ? segment_bytes_ : 1),
+      leading(std::move(first)) {
   tk_log(2, "pgs_copy_stream::ctor(%s)", table);
   try {
     transaction = std::make_unique<pqxx::transaction<pqxx::read_committed>>(connection, "fast_append");
-    if (first) first(*transaction);
+    if (leading.run) leading.run(*transaction);
   } catch (const pqxx::pqxx_exception& e) {
     fail(pgs_error_text(e));
   } catch (const tk_exception& e) {
@@ -126,8 +132,14 @@ void pgs_copy_stream::fail_with_current_exception() {
 
 void pgs_copy_stream::open_segment() {
   try {
-    const step result = wire->send(owed + open_segment_sql + copy_sql);
+    // The prologue's statements share the round trip of the first COPY.
+    std::string sql = leading.statements.empty() ? owed : leading.statements + ";\n" + owed;
+    const prologue first = std::move(leading);
+    leading = prologue{};
+    const step result = wire->send(sql + open_segment_sql + copy_sql);
     owed.clear();
+    if (result == step::failed && wire->statements_done() < first.statement_count)
+      fail(first.failure_text ? first.failure_text(wire->error_message()) : wire->error_message());
     if (result != step::copy_in)
       fail(result == step::failed ? wire->error_message() : std::string("The server did not start the COPY"));
   } catch (const tk_exception& e) {
@@ -135,6 +147,7 @@ void pgs_copy_stream::open_segment() {
     throw;
   }
   copying = true;
+  batch_bytes = first_batch_bytes;
 }
 
 void pgs_copy_stream::write(const std::string& line, int record_number) {
@@ -149,7 +162,10 @@ void pgs_copy_stream::write(const std::string& line, int record_number) {
   }
   pending += line;
   pending += '\n';
-  if (pending.size() >= send_batch_bytes) send_pending();
+  if (pending.size() >= batch_bytes) {
+    send_pending();
+    batch_bytes = std::min(batch_bytes * 2, send_batch_bytes);
+  }
   if (spool.bytes() >= segment_bytes) end_segment();
 }
 
@@ -220,6 +236,8 @@ void pgs_copy_stream::report(std::size_t line, const std::string& message) {
 
 void pgs_copy_stream::commit() {
   try {
+    // The commit ends a segment's savepoint with the transaction: a release alone is not sent.
+    if (owed == release_segment) owed.clear();
     if (!owed.empty()) {
       const step result = wire->send(owed);
       owed.clear();

@@ -26,15 +26,25 @@ class pgs_copy_wire;
 /// refused row costs little to replay.
 inline constexpr std::size_t pgs_copy_default_segment_bytes = std::size_t(8) << 20;
 
+/// What runs in a stream's transaction before its first COPY (the creation of the table the rows
+/// go to). `run`, when set, runs first; what it throws ends the stream as a failure does.
+/// `statements` (`statement_count` of them) then go to the server in the round trip that starts
+/// the first COPY; when one of them fails, the stream ends with `failure_text` of the server's
+/// message.
+struct pgs_copy_prologue {
+  std::function<void(pqxx::dbtransaction&)> run;
+  std::string statements;
+  std::size_t statement_count = 0;
+  std::function<std::string(const std::string&)> failure_text;
+};
+
 class pgs_copy_stream {
  public:
   /// Takes each refused row as soon as it is known, in record order. It may throw to end the
   /// writing at that row: the rows before it are committed, the rows after it are not written,
   /// and the exception goes on to the caller of write() or finish().
   using refusal_sink = std::function<void(const udb_row_error&)>;
-  /// Statements run in the stream's transaction before its first COPY (the creation of the table
-  /// the rows go to); what they throw ends the stream as a failure does.
-  using prologue = std::function<void(pqxx::dbtransaction&)>;
+  using prologue = pgs_copy_prologue;
 
   /// Begins the transaction "fast_append" (and runs `first`, when given, in it). `table` is the
   /// quoted table name, `columns` the quoted column list (empty: every column in table order),
@@ -42,7 +52,7 @@ class pgs_copy_stream {
   /// tk_exception.
   pgs_copy_stream(pqxx::connection_base& connection, std::string table, std::vector<std::string> columns,
                   std::string relation, std::size_t segment_bytes = pgs_copy_default_segment_bytes,
-                  const prologue& first = {});
+                  prologue first = {});
   /// Rolls back whatever finish() did not commit. Never throws.
   ~pgs_copy_stream();
   pgs_copy_stream(const pgs_copy_stream&) = delete;
@@ -91,7 +101,9 @@ class pgs_copy_stream {
   std::unique_ptr<pqxx::dbtransaction> transaction;
   std::unique_ptr<pgs_copy_wire> wire;
   std::string pending;  // whole lines, each ended by a line feed, not yet sent
+  std::size_t batch_bytes = 0;  // pending's size that sends it
   std::string owed;     // statements to send before the next one (the end of a savepoint)
+  prologue leading;     // sent with the first segment's COPY, then cleared
   refusal_sink on_refused;
   std::vector<udb_row_error> errors;
   bool copying = false;     // a segment's COPY waits for data

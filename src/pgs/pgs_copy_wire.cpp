@@ -27,6 +27,7 @@ void pgs_copy_wire::connection_failed(const char* what) const {
 pgs_copy_wire::step pgs_copy_wire::send(const std::string& sql) {
   if (!PQsendQuery(connection, sql.c_str())) connection_failed("Cannot send a statement to the server: ");
   tuples.clear();
+  succeeded = 0;
   return collect();
 }
 
@@ -63,6 +64,7 @@ pgs_copy_wire::step pgs_copy_wire::collect() {
           tuples[static_cast<std::size_t>(row)].emplace_back(PQgetvalue(result, row, field),
                                                              static_cast<std::size_t>(PQgetlength(result, row, field)));
     }
+    if ((status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) && !failed) ++succeeded;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !failed) {
       failed = true;
       const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);

@@ -3,6 +3,7 @@
 // open transaction in one round trip ("ROLLBACK TO SAVEPOINT p; COPY t FROM STDIN; SAVEPOINT p;
 // COPY t FROM STDIN"). Each COPY's data is sent when the server asks for it; a statement that
 // fails skips the rest of its query string, as the server does for any simple query.
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,9 @@ class pgs_copy_wire {
   const std::string& error_message() const { return message; }
   /// The rows the query's last statement that returned rows returned (NULL as the empty text).
   const std::vector<std::vector<std::string>>& rows() const { return tuples; }
+  /// How many statements of the last query string succeeded before the step it returned (a COPY
+  /// that waits for data or ended counts once it has ended).
+  std::size_t statements_done() const { return succeeded; }
 
  private:
   step collect();
@@ -48,4 +52,5 @@ class pgs_copy_wire {
   std::string sqlstate;
   std::string message;
   std::vector<std::vector<std::string>> tuples;
+  std::size_t succeeded = 0;
 };

@@ -208,8 +208,21 @@ std::unique_ptr<udb_recordset> pgs_database::create_table_with_rows(const std::w
   // The old table goes in the transaction that makes the new one: rolled back, it stays as it was.
   std::string statement = replace_existing ? drop_table_statement(table_name) + ";\n" : std::string();
   statement += schema.create_table_statement();
-  return std::make_unique<pgs_recordset>(*this, table_name, relationships,
-                                         pgs_table_creation{std::move(statement), schema.column_map()});
+  return std::make_unique<pgs_recordset>(
+      *this, table_name, relationships,
+      pgs_table_creation{std::move(statement), schema.column_map(), replace_existing ? 2u : 1u,
+                         schema.column_definitions()});
+}
+
+const std::vector<pgs_column_answer>* pgs_database::made_columns(const std::string& definitions) const {
+  const auto found = made_column_answers.find(definitions);
+  return found == made_column_answers.end() ? nullptr : &found->second;
+}
+
+void pgs_database::remember_made_columns(const std::string& definitions, std::vector<pgs_column_answer> answers) {
+  // Every worksheet of a workbook may bring its own definitions: a few hundred are kept at most.
+  if (made_column_answers.size() >= 256) made_column_answers.clear();
+  made_column_answers[definitions] = std::move(answers);
 }
 
 std::string pgs_database::drop_table_statement(const std::wstring& table_name) const {

@@ -10,6 +10,17 @@
 
 #include "udb/udb_database.h"
 
+/// One column as the catalogue describes it (the texts of the standard information schema).
+struct pgs_column_answer {
+  int ordinal = 0;  ///< attnum
+  std::string name;
+  std::string data_type;
+  int size = 0;  ///< character_maximum_length, 0 when none
+  bool has_default = false;
+  std::string default_text;
+  std::string is_nullable;  ///< "YES" or "NO"
+};
+
 /// The table list of a PostgreSQL database. Names in it are lowercased and fitted to the server's
 /// limit part by part, exactly as the tables were created, so a lookup finds what the server holds.
 class pgs_base_db : public udb_database {
@@ -83,8 +94,15 @@ class pgs_database : public pgs_base_db {
 
   const std::wstring& get_schema_pattern() const { return schema_pattern; }
 
+  /// What the catalogue answered for the columns of a table this run made with these column
+  /// definitions (pgs_schema_initializer::column_definitions), or null. A table made with the same
+  /// definitions has the same columns, so it is not asked again.
+  const std::vector<pgs_column_answer>* made_columns(const std::string& definitions) const;
+  void remember_made_columns(const std::string& definitions, std::vector<pgs_column_answer> answers);
+
  private:
   void load_table_list();
 
   std::wstring schema_pattern;
+  std::map<std::string, std::vector<pgs_column_answer>> made_column_answers;
 };

@@ -97,8 +97,12 @@ pgs_schema_initializer::pgs_schema_initializer(const std::wstring& table_name, c
 }
 
 std::string pgs_schema_initializer::create_table_statement() const {
+  return "CREATE TABLE " + pgs_engine::instance().quote_table(m_table_name) + " " + column_definitions();
+}
+
+std::string pgs_schema_initializer::column_definitions() const {
   const pgs_engine& engine = pgs_engine::instance();
-  std::string sql = "CREATE TABLE " + engine.quote_table(m_table_name) + " (";
+  std::string sql = "(";
   bool first = true;
   for (const auto& column : m_safe_columns) {
     if (!first) sql += ", ";

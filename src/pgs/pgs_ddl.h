@@ -29,6 +29,9 @@ class pgs_schema_initializer {
   void build_schema();
   /// The statement build_schema runs (UTF-8).
   std::string create_table_statement() const;
+  /// Its column list, "(name type ..., ...)": what the catalogue says of the new table's columns
+  /// depends on this text only.
+  std::string column_definitions() const;
 
   const udb_schema& safe_columns() const { return m_safe_columns; }
   const pgs_names_map& column_map() const { return m_validator.mapped; }

@@ -255,13 +255,31 @@ void pgs_recordset::init_schema() {
   }
 }
 
-void pgs_recordset::read_columns(pqxx::transaction_base& tx) {
+void pgs_recordset::read_columns(pqxx::transaction_base& tx) { take_columns(column_answers(tx)); }
+
+std::vector<pgs_column_answer> pgs_recordset::column_answers(pqxx::transaction_base& tx) const {
   const pqxx::result rows = catalogue_query(tx, "tmd_table_columns", get_table_sql());
-  bool seen_auto = false;
+  std::vector<pgs_column_answer> answers;
+  answers.reserve(rows.size());
   for (const auto& row : rows) {
-    const std::string def = row[4].is_null() ? std::string() : row[4].c_str();
-    const std::wstring column_name = tk_utf8_to_unicode(row[1].c_str());
-    const std::string data_type = row[2].c_str();
+    pgs_column_answer& answer = answers.emplace_back();
+    answer.ordinal = read_int(row[0]);
+    answer.name = row[1].c_str();
+    answer.data_type = row[2].c_str();
+    answer.size = read_int(row[3]);
+    answer.has_default = !row[4].is_null();
+    if (answer.has_default) answer.default_text = row[4].c_str();
+    answer.is_nullable = row[5].c_str();
+  }
+  return answers;
+}
+
+void pgs_recordset::take_columns(const std::vector<pgs_column_answer>& answers) {
+  bool seen_auto = false;
+  for (const auto& answer : answers) {
+    const std::string def = answer.has_default ? answer.default_text : std::string();
+    const std::wstring column_name = tk_utf8_to_unicode(answer.name);
+    const std::string& data_type = answer.data_type;
     bool automatic = starts_with_nextval(def);
     if (automatic) {
       tk_log(2, "Got auto_increment '%s'", column_name);
@@ -272,8 +290,8 @@ void pgs_recordset::read_columns(pqxx::transaction_base& tx) {
       seen_auto = true;
     }
     const VARTYPE vartype = pgs_get_vartype(data_type);
-    const bool not_null = std::string_view(row[5].c_str()) != "YES";
-    const int size = read_int(row[3]);
+    const bool not_null = answer.is_nullable != "YES";
+    const int size = answer.size;
     auto column = std::make_unique<pgs_t_ftd>(static_cast<std::uint32_t>(size), column_name, vartype, not_null,
                                               automatic, ole_variant(), 0, data_type);
     if (!def.empty() && !starts_with_nextval(def)) {
@@ -295,7 +313,7 @@ void pgs_recordset::read_columns(pqxx::transaction_base& tx) {
       }
     }
     column->reserved = date_precision(data_type);
-    ordinals.push_back(read_int(row[0]));
+    ordinals.push_back(answer.ordinal);
     schema.push_back(std::move(column));
   }
 }

@@ -29,7 +29,10 @@ class pgs_copy_stream;
 struct pgs_table_creation {
   std::string statement;
   std::map<std::wstring, std::wstring> column_map;
+  std::size_t statement_count = 1;  ///< statements in `statement` (a DROP may come first)
+  std::string column_definitions;   ///< the CREATE TABLE's column list
 };
+struct pgs_column_answer;
 class pgs_fn_validator;
 
 /// A table of the destination database.
@@ -97,6 +100,10 @@ class pgs_recordset : public udb_recordset {
   void init_schema();
   /// The columns of the table as the catalogue gives them, read in `tx`.
   void read_columns(pqxx::transaction_base& tx);
+  /// The catalogue's columns of the table, read in `tx`, as they are kept.
+  std::vector<pgs_column_answer> column_answers(pqxx::transaction_base& tx) const;
+  /// Takes the columns from the catalogue's answers (schema and ordinals).
+  void take_columns(const std::vector<pgs_column_answer>& answers);
   /// The stream whose transaction makes the table first (the pending creation is used up).
   std::unique_ptr<pgs_copy_stream> open_stream_making_table();
   /// Makes the pending table in a transaction of its own and lists it.

@@ -44,7 +44,9 @@ void pgs_recordset::create_in(pqxx::transaction_base& tx, const pgs_table_creati
                        tk_level_recoverable);
   }
   try {
-    read_columns(tx);
+    std::vector<pgs_column_answer> answers = column_answers(tx);
+    take_columns(answers);
+    if (!made.column_definitions.empty()) owner_db->remember_made_columns(made.column_definitions, std::move(answers));
   } catch (const pqxx::pqxx_exception& e) {
     throw tk_exception(pgs_error_text(e), tk_level_recoverable);
   }
@@ -54,9 +56,23 @@ std::unique_ptr<pgs_copy_stream> pgs_recordset::open_stream_making_table() {
   // Tried once: after a failure the worksheet ends, and nothing makes the table again.
   uncommitted_creation = std::move(creation);
   const pgs_table_creation& made = *uncommitted_creation;
+  pgs_copy_stream::prologue first;
+  const std::vector<pgs_column_answer>* known =
+      made.column_definitions.empty() ? nullptr : owner_db->made_columns(made.column_definitions);
+  if (known) {
+    // Columns already described for the same definitions: the creation goes with the first COPY.
+    tk_log(2, "Build table query:\n%s", made.statement);
+    take_columns(*known);
+    first.statements = made.statement;
+    first.statement_count = made.statement_count;
+    first.failure_text = [statement = made.statement](const std::string& message) {
+      return "Cannot create table: " + statement + ". " + message;
+    };
+  } else {
+    first.run = [&](pqxx::dbtransaction& tx) { create_in(tx, made); };
+  }
   return std::make_unique<pgs_copy_stream>(engine().connection(), qualified_name(), std::vector<std::string>(),
-                                           engine().object_name(t_name), segment_bytes,
-                                           [&](pqxx::dbtransaction& tx) { create_in(tx, made); });
+                                           engine().object_name(t_name), segment_bytes, std::move(first));
 }
 
 void pgs_recordset::make_table_alone() {

@@ -69,6 +69,29 @@ class wb_batch_pipe {
     changed_.notify_all();
   }
 
+  /// Consumer: leaves (as leave()) and hands `current` back with the other batches, which the
+  /// producer then frees on its own thread (see wait_left).
+  void hand_back(Batch& current) {
+    {
+      std::lock_guard lock(mutex_);
+      spare_.push_back(std::move(current));
+      left_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  /// Producer, after close(): waits until the consumer has left and takes every batch the pipe
+  /// still holds, so that freeing them costs the producer's thread, not the consumer's.
+  std::vector<Batch> wait_left() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return left_; });
+    std::vector<Batch> held = std::move(spare_);
+    spare_.clear();
+    for (auto& batch : ready_) held.push_back(std::move(batch));
+    ready_.clear();
+    return held;
+  }
+
  private:
   std::size_t capacity_;
   std::mutex mutex_;

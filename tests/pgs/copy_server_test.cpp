@@ -216,6 +216,65 @@ TEST_F(ServerPgsCopy, OneStreamWhenClean_ReplayCostsFewCopiesPerBadRow) {
   EXPECT_EQ(scalar("SELECT count(*) FROM dense"), "1800");
 }
 
+// Tables made with their rows: the second and later tables of the same column definitions take
+// the columns the catalogue described for the first, and are created in the round trip of their
+// first COPY; their values must land as the first table's do, and a creation that fails there must
+// end the worksheet with the creation's own error and leave the connection usable.
+TEST_F(ServerPgsCopy, TablesMadeWithTheSameDefinitionsStoreTheSameValuesAndReportAFailedCreation) {
+  udb_schema fields;
+  fields.push_back(col(L"ts", VT_DATE, 0, udb_reserved_date_time));
+  fields.push_back(col(L"d", VT_DATE, 0, udb_reserved_date_only));
+  fields.push_back(col(L"t", VT_DATE, 0, udb_reserved_time_only));
+  fields.push_back(col(L"s", VT_BSTR, 255));
+  fields.push_back(col(L"memo", VT_BSTR, 0, 0, true));
+  fields.push_back(col(L"dec", VT_DECIMAL, 0, udb_decimal_reserved(12, 2)));
+  fields.push_back(col(L"b", VT_BOOL));
+  const auto record = make_record({{L"ts", ole_variant::from_string("2011-03-04 13:20:05.005", VT_DATE)},
+                                   {L"d", ole_variant::from_string("2011-03-04", VT_DATE)},
+                                   {L"t", ole_variant::from_string("17:45:30", VT_DATE)},
+                                   {L"s", ole_variant(L"a\tb")},
+                                   {L"memo", null_value()},
+                                   {L"dec", ole_variant::from_string("-1234567890.12", VT_DECIMAL)},
+                                   {L"b", ole_variant(true)}});
+  const auto made = [&](const std::wstring& table) {
+    std::unique_ptr<udb_recordset> rs = db->create_table_with_rows(table, fields);
+    return std::unique_ptr<pgs_recordset>(static_cast<pgs_recordset*>(rs.release()));
+  };
+  const std::string expected = "2011-03-04 13:20:05.005|2011-03-04|17:45:30|a\tb||-1234567890.12|t";
+  const auto stored = [&](const std::string& table) {
+    return scalar("SELECT concat_ws('|', ts, d, t, s, memo, dec, b) FROM " + table);
+  };
+  for (const char* table : {"first", "second"}) {
+    auto rs = made(tk_utf8_to_unicode(std::string("public.") + table));
+    rs->append_record(*record);
+    rs->finish();
+    EXPECT_TRUE(rs->take_row_errors().empty()) << table;
+    EXPECT_EQ(stored(table), expected) << table;
+  }
+
+  // A table of that name the list does not know yet: the CREATE fails with the first COPY.
+  db->query(L"CREATE TABLE third (x int)");
+  auto failing = made(L"public.third");
+  try {
+    failing->append_record(*record);
+    FAIL() << "no error";
+  } catch (const pgs_exception&) {
+    FAIL() << "a worksheet-ending failure must not look like one record's";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 0);
+    EXPECT_EQ(e.message().rfind("Cannot create table: CREATE TABLE \"public\".\"third\"", 0), 0u) << e.message();
+    EXPECT_NE(e.message().find("already exists"), std::string::npos) << e.message();
+  }
+  failing->finish();
+  EXPECT_EQ(column_texts("SELECT attname::text FROM pg_attribute WHERE attrelid = 'third'::regclass AND attnum > 0"),
+            (std::vector<std::string>{"x"}));
+
+  auto fourth = made(L"public.fourth");
+  fourth->append_record(*record);
+  fourth->finish();
+  EXPECT_EQ(stored("fourth"), expected);
+}
+
 TEST_F(ServerPgsCopy, RowsAreCommittedByFinishOnlyAndFinishTwiceDoesNothing) {
   udb_schema fields;
   fields.push_back(col(L"n", VT_I4));

@@ -18,7 +18,13 @@ wb_row_prefetch::~wb_row_prefetch() {
 
 bool wb_row_prefetch::next(std::vector<ole_variant>& row) {
   if (next_row_ >= current_.count) {
-    if (!pipe_.take(current_)) return false;
+    if (!pipe_.take(current_)) {
+      // The batches go back to the worker, which frees them while the caller goes on.
+      pipe_.hand_back(current_);
+      current_ = batch{};
+      next_row_ = 0;
+      return false;
+    }
     next_row_ = 0;
   }
   // The caller's previous row goes back into the batch, so its memory is reused.
@@ -51,4 +57,6 @@ void wb_row_prefetch::work() {
     if (!failure) failure = std::current_exception();
   }
   pipe_.close(failure);
+  // Freed here, once the caller has read to the end (or left): thousands of values each.
+  const std::vector<batch> held = pipe_.wait_left();
 }

@@ -13,6 +13,7 @@ wb_background_typing::wb_background_typing(wb_reader& reader, std::vector<std::s
       done_(sheets_.size(), false) {
   const std::size_t wanted = std::min<std::size_t>(std::max(threads, 1u), sheets_.size());
   decode_threads_ = wb_typing_decode_threads(static_cast<unsigned>(std::max<std::size_t>(wanted, 1)));
+  first_decode_threads_ = wb_typing_decode_threads(1);
   for (std::size_t t = 0; t < wanted; ++t) {
     try {
       threads_.emplace_back([this] { work(); });
@@ -24,15 +25,26 @@ wb_background_typing::wb_background_typing(wb_reader& reader, std::vector<std::s
 }
 
 wb_background_typing::~wb_background_typing() {
-  stop_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();  // passes waiting for the first one's end
   for (auto& thread : threads_) thread.join();
 }
 
 void wb_background_typing::work() noexcept {
   for (std::size_t i = next_.fetch_add(1); i < sheets_.size() && !stop_; i = next_.fetch_add(1)) {
+    // The first sheet is waited for before any other: its pass runs alone, on every decoding
+    // thread, and the others begin once it has ended.
+    if (i > 0) {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return done_[0] || stop_; });
+    }
     wb_typing_result result;
     try {
-      result.layout = wb_profile_sheet(reader_, sheets_[i], header_, &stop_, decode_threads_);
+      result.layout = wb_profile_sheet(reader_, sheets_[i], header_, &stop_,
+                                       i == 0 ? first_decode_threads_ : decode_threads_);
     } catch (const wb_profile_stopped&) {
       return;  // the object goes: nobody waits for this result
     } catch (...) {

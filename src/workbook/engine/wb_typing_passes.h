@@ -45,6 +45,7 @@ class wb_background_typing {
   std::vector<std::size_t> sheets_;
   bool header_;
   unsigned decode_threads_ = 1;  // threads each pass decodes its sheet on
+  unsigned first_decode_threads_ = 1;  // the first sheet's pass, which runs alone
   std::vector<wb_typing_result> results_;
   std::vector<bool> done_;
   std::mutex mutex_;
