@@ -4,9 +4,12 @@
 # generated values. Per data shape it prints wall seconds, CPU seconds and peak memory of each tool,
 # and the ratios corvel/ogr2ogr and corvel/\copy.
 #
-#   bench/corvel/run.sh [--smoke] [--build=DIR] [--corvel=PROGRAM] [--generator=PROGRAM]
+#   bench/corvel/run.sh [--smoke] [--repeat=K] [--build=DIR] [--corvel=PROGRAM] [--generator=PROGRAM]
 #                       [--work=DIR] [--keep]
 #
+# corvel and \copy run --repeat times per shape (default 3; the \copy tables are emptied between
+# runs, outside the timing) and the run of median wall time counts; ogr2ogr runs once. Wall time is
+# taken to the millisecond.
 # Server: the one PGHOST/PGPORT (with PGUSER/PGPASSWORD) name; without them a throwaway PostgreSQL 15
 # cluster (pg_virtualenv, port 54350). The full run installs what only it needs (gdal-bin,
 # python3-xlwt, time) and builds corvel and the generator into DIR (default build/bench).
@@ -18,16 +21,17 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-smoke=0 keep=0 build=$root/build/bench corvel='' generator='' work=''
+smoke=0 keep=0 repeat=3 build=$root/build/bench corvel='' generator='' work=''
 for arg in "$@"; do
   case $arg in
-    --smoke) smoke=1 ;;
+    --smoke) smoke=1 repeat=1 ;;
+    --repeat=*) repeat=${arg#*=} ;;
     --keep) keep=1 ;;
     --build=*) build=${arg#*=} ;;
     --corvel=*) corvel=${arg#*=} ;;
     --generator=*) generator=${arg#*=} ;;
     --work=*) work=${arg#*=} ;;
-    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -110,22 +114,41 @@ have_time=0
 # measure RESULT COMMAND...: runs the command (output to RESULT.log) and writes
 # "wall_seconds cpu_seconds peak_kb" to RESULT; returns the command's status.
 measure() {
-  local result=$1 rc
+  local result=$1 rc start end
   shift
+  start=$(date +%s.%N)
   if [ $have_time = 1 ]; then
     /usr/bin/time -f '%e %U %S %M' -o "$result.time" "$@" >"$result.log" 2>&1
     rc=$?
+    end=$(date +%s.%N)
     # time writes "Command exited with non-zero status N" first when the command fails.
-    tail -n 1 "$result.time" | awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' >"$result"
+    tail -n 1 "$result.time" | awk -v a="$start" -v b="$end" '{ printf "%.3f %.2f %s\n", b - a, $2 + $3, $4 }' >"$result"
   else
-    local start end
-    start=$(date +%s.%N)
     "$@" >"$result.log" 2>&1
     rc=$?
     end=$(date +%s.%N)
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f 0 0\n", b - a }' >"$result"
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f 0 0\n", b - a }' >"$result"
   fi
   return $rc
+}
+
+# measure_median RESULT PREPARE COMMAND...: runs COMMAND $repeat times, the shell command PREPARE
+# before every run but the first (outside the timing), and keeps the run of median wall time in
+# RESULT (and its output in RESULT.log). Fails at the first run that fails, with that run's output.
+measure_median() {
+  local result=$1 prepare=$2 i
+  shift 2
+  for ((i = 1; i <= repeat; i++)); do
+    if [ $i -gt 1 ] && [ -n "$prepare" ]; then eval "$prepare" || return 1; fi
+    if ! measure "$result.$i" "$@"; then
+      cp "$result.$i.log" "$result.log"
+      return 1
+    fi
+  done
+  i=$(for ((k = 1; k <= repeat; k++)); do printf '%s %s\n' "$(cut -d ' ' -f 1 "$result.$k")" "$k"; done |
+    sort -n | awk '{ run[NR] = $2 } END { print run[int((NR + 1) / 2)] }')
+  cp "$result.$i" "$result"
+  cp "$result.$i.log" "$result.log"
 }
 
 corvel_connection=(--pgport="${PGPORT:-5432}")
@@ -177,7 +200,7 @@ run_shape() {
 
   # corvel into an empty database (mode 1 replaces tables only: no database is made inside the timing).
   local corvel_ok=1
-  if ! measure "$work/$name.corvel" "$corvel" --src="$book" --dest="$db_corvel" --extr_fn --mode=1 \
+  if ! measure_median "$work/$name.corvel" '' "$corvel" --src="$book" --dest="$db_corvel" --extr_fn --mode=1 \
       "${corvel_connection[@]}"; then
     corvel_ok=0
     say "  corvel FAILED:"
@@ -208,13 +231,16 @@ run_shape() {
     psql -X -q -v ON_ERROR_STOP=1 -d "$db_copy" -f "$dir/schema.sql" >/dev/null || die "bad schema.sql"
   fi
   : >"$work/$name.copy.sql"
+  local emptied=''
   while IFS=$'\t' read -r table rows; do
     printf '\\copy "%s" FROM '"'"'%s'"'"' WITH (FORMAT csv, HEADER true)\n' "$table" "$dir/$table.csv" \
       >>"$work/$name.copy.sql"
+    emptied+="${emptied:+, }\"$table\""
     tables=$((tables + 1))
   done <"$dir/manifest.tsv"
   local copy_ok=1
-  if ! measure "$work/$name.copy" psql -X -q -v ON_ERROR_STOP=1 -d "$db_copy" -f "$work/$name.copy.sql"; then
+  if ! measure_median "$work/$name.copy" "psql -X -q -v ON_ERROR_STOP=1 -d '$db_copy' -c 'TRUNCATE $emptied'" \
+      psql -X -q -v ON_ERROR_STOP=1 -d "$db_copy" -f "$work/$name.copy.sql"; then
     copy_ok=0
     say "  \\copy FAILED:"
     tail -n 15 "$work/$name.copy.log" | sed 's/^/    /'
