@@ -4,6 +4,7 @@
 // worksheet by worksheet, and the progress the GUI thread polls while the run goes on.
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -126,6 +127,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   void convert_step(udb_recordset* source, udb_recordset* destination, udb_database* database);
   /// Opens the destination database (created when missing); the caller owns it.
   std::unique_ptr<pgs_database> get_dest_base();
+  /// Opens the destination database when it exists (null otherwise), changing nothing there.
+  std::unique_ptr<pgs_database> open_existing_dest();
   /// Decides the destination's fate before a run: in mode 0 an existing database will be dropped.
   /** The drop itself happens in the run, once the workbook has been opened and its worksheets are
       known, so a source that cannot be read leaves the destination as it was. Throws what the
@@ -174,8 +177,9 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// Lists the open workbook and applies the selection again (or takes every worksheet).
   void prepare_worksheets(dao_database& workbook);
   /// Starts the typing pass of every worksheet to convert, several at once, before anything is
-  /// written; true when at least one of them can be read.
-  bool type_worksheets(dao_database& workbook);
+  /// written; true when at least one of them can be read. Outside mode 0, `meanwhile` runs while
+  /// the passes go on (it must not throw).
+  bool type_worksheets(dao_database& workbook, const std::function<void()>& meanwhile);
   /// Converts one worksheet; `destination` is null only when no worksheet could be read.
   void convert_worksheet(pgs_database* destination, dao_database& workbook, const std::wstring& sheet,
                          const sheet_ref& source_sheet);

@@ -1,6 +1,8 @@
 // The conversion run: the bracket, the destination, the worksheet loop and the progress.
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -173,6 +175,11 @@ void tamarind_convertor::check_dest() {
   m_drop_pending.store(mode == 0 && engine.is_db_exist(dest));
 }
 
+std::unique_ptr<pgs_database> tamarind_convertor::open_existing_dest() {
+  if (!engine.is_db_exist(dest)) return nullptr;
+  return engine.open_db(dest, 40, L"");
+}
+
 std::unique_ptr<pgs_database> tamarind_convertor::get_dest_base() {
   tk_log(1, "tamarind_convertor::get_dest_base(mode=%d)", mode);
   if (engine.is_db_exist(dest)) return engine.open_db(dest, mode != 0 ? 40 : 36, L"");
@@ -236,13 +243,26 @@ void tamarind_convertor::convert_from_xls() {
   prepare_worksheets(*workbook);
   if (worksheets.empty()) throw tk_exception(no_worksheet_text, tk_level_recoverable);
   throw_if_stopped();
-  const bool any_readable = type_worksheets(*workbook);
+  // Outside mode 0 an existing destination database is connected to while the worksheets are
+  // typed: connecting and listing its tables change nothing there. A failure is told once the
+  // typing has proved the workbook readable, where it came before.
   std::unique_ptr<pgs_database> destination;
+  std::exception_ptr opening_failure;
+  const bool any_readable = type_worksheets(*workbook, [&] {
+    try {
+      tmd_blocking_section section(*this);
+      destination = open_existing_dest();
+    } catch (...) {
+      opening_failure = std::current_exception();
+    }
+  });
+  if (!any_readable || mode == 0) destination.reset();
   if (any_readable) {
+    if (opening_failure) std::rethrow_exception(opening_failure);
     tmd_blocking_section section(*this);
     // The mode may have changed since check_dest: only mode 0 replaces the database.
     if (m_drop_pending.exchange(false) && mode == 0) engine.delete_db(dest);
-    destination = get_dest_base();
+    if (!destination) destination = get_dest_base();
   }
   tk_log(1, "After initializing DBs");
   sheets_total.store(static_cast<int>(worksheets.size()));
@@ -272,7 +292,7 @@ void tamarind_convertor::convert_from_xls() {
   }
 }
 
-bool tamarind_convertor::type_worksheets(dao_database& workbook) {
+bool tamarind_convertor::type_worksheets(dao_database& workbook, const std::function<void()>& meanwhile) {
   std::vector<int> positions;
   for (const auto& entry : worksheets) positions.push_back(entry.second.position);
   // Replacing the database waits for every worksheet's pass. Otherwise a worksheet's table is
@@ -283,7 +303,7 @@ bool tamarind_convertor::type_worksheets(dao_database& workbook) {
     readable.resize(positions.size(), true);
     return std::find(readable.begin(), readable.end(), true) != readable.end();
   }
-  return workbook.type_tables_until_readable(positions);
+  return workbook.type_tables_until_readable(positions, meanwhile);
 }
 
 void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_database& workbook,

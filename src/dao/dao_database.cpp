@@ -137,9 +137,10 @@ std::vector<bool> dao_database::type_tables(const std::vector<int>& positions) {
   return dao_call([&] { return database->type_tables(positions); });
 }
 
-bool dao_database::type_tables_until_readable(const std::vector<int>& positions) {
+bool dao_database::type_tables_until_readable(const std::vector<int>& positions,
+                                              const std::function<void()>& meanwhile) {
   tk_log(2, "dao_database::type_tables_until_readable(%d tables)", static_cast<int>(positions.size()));
-  return dao_call([&] { return database->type_tables_until_readable(positions); });
+  return dao_call([&] { return database->type_tables_until_readable(positions, meanwhile); });
 }
 
 std::unique_ptr<udb_recordset> dao_database::get_query(const std::wstring& query_name, const std::wstring& sql,

@@ -62,8 +62,9 @@ class dao_database : public udb_database {
   /// whether it can be read; one that cannot gives its error again when it is opened.
   std::vector<bool> type_tables(const std::vector<int>& positions);
   /// As type_tables, but waits only until one of them proves readable (true) or all have failed;
-  /// each of the others waits for its own pass when it is opened.
-  bool type_tables_until_readable(const std::vector<int>& positions);
+  /// each of the others waits for its own pass when it is opened. `meanwhile` (when given) runs
+  /// once the passes have started, before the wait; it must not throw.
+  bool type_tables_until_readable(const std::vector<int>& positions, const std::function<void()>& meanwhile = {});
 
  private:
   void init_views();

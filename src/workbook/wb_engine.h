@@ -172,8 +172,10 @@ class wb_database : public ref_counted_object {
   }
   /// As type_tables, but waits only until one of the tables proves readable (true) or all have
   /// failed (false); the passes of the others may go on in the background, each table waiting for
-  /// its own when it is used.
-  virtual bool type_tables_until_readable(const std::vector<int>& positions) {
+  /// its own when it is used. `meanwhile` (when given) runs once the passes have started, before
+  /// the wait.
+  virtual bool type_tables_until_readable(const std::vector<int>& positions, const std::function<void()>& meanwhile) {
+    if (meanwhile) meanwhile();
     std::vector<bool> readable = type_tables(positions);
     readable.resize(positions.size(), true);
     return std::find(readable.begin(), readable.end(), true) != readable.end();

@@ -175,8 +175,9 @@ struct database_state {
   }
   /// The first passes of the tables at these positions, side by side, waited for only until one
   /// of them proves readable (true) or all have failed (false); the others go on in the background.
-  bool type_tables_until_readable(const std::vector<int>& positions) {
+  bool type_tables_until_readable(const std::vector<int>& positions, const std::function<void()>& meanwhile) {
     start_typing(positions);
+    if (meanwhile) meanwhile();
     for (const int position : positions) {
       const auto t = at(position);
       if (t) settle_typing(*t, true);
@@ -649,10 +650,10 @@ class workbook_database final : public wb_database {
       return db_->type_tables(positions);
     });
   }
-  bool type_tables_until_readable(const std::vector<int>& positions) override {
+  bool type_tables_until_readable(const std::vector<int>& positions, const std::function<void()>& meanwhile) override {
     return wb_guarded(db_->errors, [&] {
       db_->check_open();
-      return db_->type_tables_until_readable(positions);
+      return db_->type_tables_until_readable(positions, meanwhile);
     });
   }
 
