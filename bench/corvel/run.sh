@@ -35,6 +35,7 @@ for arg in "$@"; do
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
+case $repeat in '' | *[!0-9]* | 0) echo "run.sh: --repeat takes a number of at least 1" >&2; exit 2 ;; esac
 
 say() { printf '%s\n' "$*"; }
 die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }

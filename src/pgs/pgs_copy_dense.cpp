@@ -82,7 +82,8 @@ std::string pgs_copy_dense_setup(const std::string& table, const std::vector<std
   }
   std::string sql = std::string("DO ") + setup_quote + " DECLARE target regclass := " + pgs_sql_literal(table) +
                     "::regclass; quoted text[] := " + given +
-                    "; cols text[]; staged text; list text; vals text; casts text; tests text; body text := " + pgs_sql_literal(pass_body) +
+                    "; cols text[]; staged text; list text; vals text; casts text; tests text; body text := " +
+                    pgs_sql_literal(pass_body) +
                     R"SQL(;
 BEGIN
   IF quoted IS NULL THEN
@@ -130,9 +131,10 @@ BEGIN
   -- The staging table has no statistics: its queries would look costly enough to be compiled,
   -- which costs more than they do.
   EXECUTE format('CREATE OR REPLACE FUNCTION pg_temp.tmd_dense(screen boolean) RETURNS TABLE(tmd_line int, '
-                 'tmd_message text, tmd_detail text, tmd_state text) LANGUAGE plpgsql SET jit = off AS %L', format(body, target,
-                 list, vals, cols, format('SELECT array_agg("tmd:line") INTO picked FROM (SELECT "tmd:line", %s '
-                 'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false'))));
+                 'tmd_message text, tmd_detail text, tmd_state text) LANGUAGE plpgsql SET jit = off AS %L',
+                 format(body, target, list, vals, cols,
+                        format('SELECT array_agg("tmd:line") INTO picked FROM (SELECT "tmd:line", %s '
+                               'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false'))));
 END )SQL" + std::string(setup_quote) + "; COPY pg_temp.tmd_stage FROM STDIN";
   return sql;
 }

@@ -551,13 +551,19 @@ TEST_F(ServerPgsCopy, ScreenedRefusalsAreOnlyThoseTheTableRefusesWhateverCameBef
        "INSERT INTO public.chain SELECT g, NULL, 0 FROM generate_series(20, 3000, 20) g",
        L"public.chain",
        [](int i) {
-         return make_record({{L"id", ole_variant(i)}, {L"parent", i > 1 ? ole_variant(i - 1) : null_value()}, {L"note", null_value()}});
+         return make_record(
+             {{L"id", ole_variant(i)}, {L"parent", i > 1 ? ole_variant(i - 1) : null_value()}, {L"note", null_value()}});
        },
        [](int i) { return i % 20 == 0; }, "SELECT count(*) FROM chain WHERE note = 7"},
-      {"CREATE TABLE public.typed (id int PRIMARY KEY); INSERT INTO public.typed SELECT g FROM generate_series(10, 3000, 10) g",
-       L"public.typed", [](int i) { return make_record({{L"id", i % 7 == 0 ? ole_variant(L"x" + std::to_wstring(i)) : ole_variant(i)}}); },
+      {"CREATE TABLE public.typed (id int PRIMARY KEY);"
+       "INSERT INTO public.typed SELECT g FROM generate_series(10, 3000, 10) g",
+       L"public.typed",
+       [](int i) {
+         return make_record({{L"id", i % 7 == 0 ? ole_variant(L"x" + std::to_wstring(i)) : ole_variant(i)}});
+       },
        [](int i) { return i % 10 == 0 || i % 7 == 0; }, "SELECT count(*) FROM typed WHERE id % 10 <> 0"},
-      {"CREATE TABLE public.ruled (id int CHECK (id % 9 <> 0)); CREATE RULE drop_all AS ON INSERT TO public.ruled DO INSTEAD NOTHING",
+      {"CREATE TABLE public.ruled (id int CHECK (id % 9 <> 0));"
+       "CREATE RULE drop_all AS ON INSERT TO public.ruled DO INSTEAD NOTHING",
        L"public.ruled", [](int i) { return make_record({{L"id", ole_variant(i)}}); }, [](int i) { return i % 9 == 0; },
        "SELECT count(*) FROM ruled"},
   };
