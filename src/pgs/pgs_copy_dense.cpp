@@ -60,7 +60,8 @@ BEGIN
     END;
     IF ok THEN
       IF NOT screen THEN INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s); END IF;
-    ELSIF NOT screen OR tmd_state <> '23503' THEN  -- a foreign key may be met by an earlier line
+    -- A foreign key, or a trigger's own check, may be met by an earlier line.
+    ELSIF NOT screen OR (tmd_state <> '23503' AND left(tmd_state, 2) <> 'P0') THEN
       tmd_line := r."tmd:line";
       RETURN NEXT;
     END IF;
