@@ -138,7 +138,7 @@ BEGIN
                  format(body, target, list, vals, cols,
                         format('SELECT array_agg("tmd:line") INTO picked FROM (SELECT "tmd:line", %s '
                                'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false')),
-                        )SQL" + pgs_sql_literal(pgs_row_error_classes_sql()) + R"SQL()));
+                        )SQL" + pgs_sql_literal(pgs_row_error_classes_sql()) + R"SQL());
 END )SQL" + std::string(setup_quote) + "; COPY pg_temp.tmd_stage FROM STDIN";
   return sql;
 }
