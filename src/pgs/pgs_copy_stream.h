@@ -3,8 +3,9 @@
 //
 // The lines go out as one COPY per segment (a few megabytes), each inside the savepoint
 // tmd_segment, and are also kept in a spool file. A clean load therefore costs one COPY statement
-// per segment. When the server refuses a segment because of a row's fault (pgs_is_row_error), the segment is rolled back to its savepoint and replayed from the spool (pgs_copy_replay):
-// the lines the server takes are stored, each line it refuses becomes a row error, in line order.
+// per segment. When the server refuses a segment because of a row's fault (pgs_is_row_error), the
+// segment is rolled back to its savepoint and replayed from the spool (pgs_copy_replay): the lines
+// the server takes are stored, each line it refuses becomes a row error, in line order.
 #include <cstddef>
 #include <functional>
 #include <memory>

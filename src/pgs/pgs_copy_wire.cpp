@@ -78,7 +78,6 @@ pgs_copy_wire::step pgs_copy_wire::collect() {
         failure.context = field_of(result, PG_DIAG_CONTEXT);
       }
       if (failure.message.empty()) failure.message = PQerrorMessage(connection);
-      if (failure.message.empty()) failure.message = "The server ended the statement without a message";
     }
     PQclear(result);
     // A dead connection, or a COPY nobody asked for, has no end to wait for.

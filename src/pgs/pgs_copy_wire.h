@@ -47,8 +47,7 @@ class pgs_copy_wire {
   step end_copy();
 
   /// The failure the last `failed` step reported. Its SQLSTATE is empty when the server sent none,
-  /// as after a lost connection; its message is never empty. These refer into the wire: copy what
-  /// must outlive it.
+  /// as after a lost connection. These refer into the wire: copy what must outlive it.
   const pgs_server_error& error() const { return failure; }
   const std::string& error_sqlstate() const { return failure.sqlstate; }
   const std::string& error_message() const { return failure.message; }
