@@ -1,6 +1,7 @@
 #include "pgs/pgs_copy_dense.h"
 
 #include "pgs/pgs_sql_text.h"
+#include "pgs/pgs_sqlstate.h"
 
 namespace {
 
@@ -8,6 +9,7 @@ const char* const setup_quote = "$tmd_setup$";
 
 // %1$s the table, %2$s its column list, %3$s the values of `v` in that order, %4$L the column names,
 // %5$s the statement that picks the screened lines into `picked` (see pgs_copy_screen_call).
+// %6$s the SQLSTATE classes of a row's own fault, an SQL list (pgs_row_error_classes_sql).
 // Like COPY, the insert takes a value given for an identity column generated always.
 // A refused line's message is laid out as the server lays out a COPY's error (without its
 // context); for a value its column's input function refused, the column is found again and named
@@ -38,7 +40,7 @@ BEGIN
       WHEN OTHERS THEN
         GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE, tmd_message = MESSAGE_TEXT,
           tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
-        IF left(tmd_state, 2) NOT IN ('22', '23', '54') THEN RAISE; END IF;
+        IF left(tmd_state, 2) NOT IN %6$s THEN RAISE; END IF;
         tmd_message := 'ERROR:  ' || tmd_message
           || CASE WHEN tmd_detail <> '' THEN E'\nDETAIL:  ' || tmd_detail ELSE '' END
           || CASE WHEN hint <> '' THEN E'\nHINT:  ' || hint ELSE '' END;
@@ -58,7 +60,8 @@ BEGIN
     END;
     IF ok THEN
       IF NOT screen THEN INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s); END IF;
-    ELSIF NOT screen OR tmd_state <> '23503' THEN  -- a foreign key may be met by an earlier line
+    -- A foreign key, or a trigger's own check, may be met by an earlier line.
+    ELSIF NOT screen OR (tmd_state <> '23503' AND left(tmd_state, 2) <> 'P0') THEN
       tmd_line := r."tmd:line";
       RETURN NEXT;
     END IF;
@@ -134,7 +137,8 @@ BEGIN
                  'tmd_message text, tmd_detail text, tmd_state text) LANGUAGE plpgsql SET jit = off AS %L',
                  format(body, target, list, vals, cols,
                         format('SELECT array_agg("tmd:line") INTO picked FROM (SELECT "tmd:line", %s '
-                               'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false'))));
+                               'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false')),
+                        )SQL" + pgs_sql_literal(pgs_row_error_classes_sql()) + R"SQL());
 END )SQL" + std::string(setup_quote) + "; COPY pg_temp.tmd_stage FROM STDIN";
   return sql;
 }

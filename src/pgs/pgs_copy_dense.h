@@ -22,6 +22,7 @@ inline constexpr const char* pgs_copy_dense_call = "SELECT * FROM pg_temp.tmd_de
 /// The query that screens the staged lines instead: the lines the table would refuse whatever
 /// lines come before them (a key it holds, a CHECK, a NOT NULL) are guessed in one statement, each
 /// guess is tried as the pass tries a line, and the refused ones are returned as the pass returns
-/// them (a foreign key's refusal not: an earlier line may meet it); nothing is stored. A single row
-/// of line -1 says the guess could not be made (its message and SQLSTATE follow).
+/// them (a foreign key's refusal or a trigger's not: an earlier line may meet it); nothing is
+/// stored. A single row of line -1 says the guess could not be made (its message and SQLSTATE
+/// follow).
 inline constexpr const char* pgs_copy_screen_call = "SELECT * FROM pg_temp.tmd_dense(true)";
