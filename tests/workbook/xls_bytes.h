@@ -150,7 +150,9 @@ struct sheet {
 };
 
 /// A BIFF5 workbook stream: `globals` records, then a BOUNDSHEET and a worksheet substream per sheet.
-inline std::string workbook_stream(const std::string& globals, const std::vector<sheet>& sheets) {
+/// With `sheet_bof_version` 0x0600 the sheets open with BIFF8's BOF, as some other writers make them.
+inline std::string workbook_stream(const std::string& globals, const std::vector<sheet>& sheets,
+                                   std::uint16_t sheet_bof_version = 0x0500) {
   std::string head = bof(0x0005) + globals;
   std::vector<std::string> bounds;
   std::size_t at_sheets = head.size() + eof().size();
@@ -164,7 +166,8 @@ inline std::string workbook_stream(const std::string& globals, const std::vector
   std::string body;
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     set32(bounds[i], 4, std::uint32_t(at_sheets + body.size()));
-    body += bof(0x0010) + sheets[i].records + eof();
+    body += (sheet_bof_version == 0x0500 ? bof(0x0010) : xls_test::bof(0x0010, sheet_bof_version)) +
+            sheets[i].records + eof();
   }
   std::string out = head;
   for (const auto& b : bounds) out += b;
