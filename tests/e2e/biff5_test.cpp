@@ -37,4 +37,31 @@ TEST(E2eBiff5, ExcelFiveWorkbookLandsWithItsTextsDatesAndFormulaResults) {
   EXPECT_EQ(db.rows("SELECT k FROM public.zwei"), (strings{"7"}));
 }
 
+// Written by another program: the book's BOF says Excel 5.0/95, its sheet's BOF BIFF8's 0x0600; texts
+// in Mac Central European (10029), numbers as RK values.
+TEST(E2eBiff5, ExcelFiveBookWhoseSheetClaimsBiff8LandsWithItsNamesAndValues) {
+  TAMARIND_REQUIRE_SERVER();
+  using namespace xls_test;
+  using namespace xls_test::biff5;
+  e2e::scratch_dir dir;
+  e2e::database_guard db{"e2e_biff5_mac"};
+
+  const std::string cells = label(0, 0, "Ilo\xE6\x8D") + label(0, 1, "Miejscowo\xE6\x8D") +
+                            record(0x027E, at(1, 0) + std::string("\x02\x02\0\0", 4)) +  // 128
+                            label(1, 1, "\xFC\x97" "d\x90") +                            // Łódź
+                            record(0x027E, at(2, 0) + std::string("\x4B\x13\0\0", 4)) +  // 12.34
+                            label(2, 1, "\xFB\x97\xB8w");                              // Żółw
+  const std::string path = dir.write(
+      "mac.xls", compound(workbook_stream(codepage(10029), {{"\x80rkusz1", cells}}, 0x0600), nullptr, "Book"));
+
+  const e2e::run_result r = e2e::run_corvel(
+      e2e::join({"--src=" + path, "--extr_fn", "--dest=" + db.name()}, e2e::server_options(false)));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(db.tables(), (strings{"public.\u00c4rkusz1"}));
+  EXPECT_EQ(db.columns("public", "\u00c4rkusz1"),
+            (strings{"ilo\u015b\u0107:double precision", "miejscowo\u015b\u0107:character varying"}));
+  EXPECT_EQ(db.rows("SELECT * FROM public.\"\u00c4rkusz1\" ORDER BY 1"),
+            (strings{"12.34|\u017b\u00f3\u0142w", "128|\u0141\u00f3d\u017a"}));
+}
+
 }  // namespace
