@@ -256,11 +256,16 @@ void wb_xls_sheet_scanner::record() {
     case wb_biff::labelsst: {
       start(c, &xf);
       std::uint32_t index = c.u32();
-      if (index >= g_.shared_count())
-        throw wb_xls_unreadable("shared-string index " + std::to_string(index) + " is out of range (the table holds " +
-                                std::to_string(g_.shared_count()) + " strings) in row " + std::to_string(cell_.row + 1) +
-                                ", column " + std::to_string(cell_.col + 1));
-      text(g_.shared(index));
+      if (index < g_.shared_count()) {
+        text(g_.shared(index));
+        break;
+      }
+      // The table holds fewer strings than it declared: this cell's text is lost, not the sheet.
+      text_ = "its text is shared string " + std::to_string(index) + ", past the " +
+              std::to_string(g_.shared_count()) + " strings the workbook holds";
+      cell_.kind = wb_value_kind::missing;
+      cell_.text = text_;
+      sink_.cell(cell_);
       break;
     }
     case wb_biff::label:
