@@ -47,13 +47,7 @@ TEST(E2eBiff5, ExcelFiveBookWhoseSheetClaimsBiff8LandsWithItsNamesAndValues) {
   e2e::scratch_dir dir;
   e2e::database_guard db{"e2e_biff5_mac"};
 
-  const std::string cells = label(0, 0, "Ilo\xE6\x8D") + label(0, 1, "Miejscowo\xE6\x8D") +
-                            record(0x027E, at(1, 0) + std::string("\x02\x02\0\0", 4)) +  // 128
-                            label(1, 1, "\xFC\x97" "d\x90") +                            // Łódź
-                            record(0x027E, at(2, 0) + std::string("\x4B\x13\0\0", 4)) +  // 12.34
-                            label(2, 1, "\xFB\x97\xB8w");                              // Żółw
-  const std::string path = dir.write(
-      "mac.xls", compound(workbook_stream(codepage(10029), {{"\x80rkusz1", cells}}, 0x0600), nullptr, "Book"));
+  const std::string path = dir.write("mac.xls", compound(mac_central_european_book(), nullptr, "Book"));
 
   const e2e::run_result r = e2e::run_corvel(
       e2e::join({"--src=" + path, "--extr_fn", "--dest=" + db.name()}, e2e::server_options(false)));

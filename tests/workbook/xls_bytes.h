@@ -174,6 +174,19 @@ inline std::string workbook_stream(const std::string& globals, const std::vector
   return out + eof() + body;
 }
 
+/// A book as another program writes it: sheet BOF 0x0600, Mac Central European (10029) texts,
+/// numbers as RK values. Sheet Ärkusz1: Ilość, Miejscowość; 128, Łódź; 12.34, Żółw (an RSTRING).
+inline std::string mac_central_european_book() {
+  std::string rich;
+  put16(rich, 4);
+  rich += std::string("\xFB\x97\xB8w\x01\x00\x05", 7);  // the text, then one formatting run
+  const std::string cells = label(0, 0, "Ilo\xE6\x8D") + label(0, 1, "Miejscowo\xE6\x8D") +
+                            record(0x027E, at(1, 0) + std::string("\x02\x02\0\0", 4)) +  // 128
+                            label(1, 1, "\xFC\x97" "d\x90") + record(0x027E, at(2, 0) + std::string("\x4B\x13\0\0", 4)) +
+                            record(0x00D6, at(2, 1) + rich);
+  return workbook_stream(codepage(10029), {{"\x80rkusz1", cells}}, 0x0600);
+}
+
 }  // namespace biff5
 
 /// Layout of a compound document written by `compound`: the stream's sectors come first, then one
