@@ -174,7 +174,7 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// Reports one refused row with its record number; throws what the error handler throws (an
   /// Abort ends the run).
   void report_row_error(const udb_row_error& row);
-  void report_row_errors(udb_recordset& destination);
+  void report_row_errors(udb_recordset& recordset);
   void report_missing(const std::vector<std::wstring>& names);
   /// Lists the open workbook and applies the selection again (or takes every worksheet).
   void prepare_worksheets(dao_database& workbook);
