@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QAbstractButton>
@@ -170,21 +171,33 @@ TEST(ConnectSettings, ConnectingRunsOffTheGuiThreadAndCancelAbandonsIt) {
     ended->store(true);
     throw pgs_exception(std::string("refused"));
   });
-  // Meanwhile the window serves events under a busy cursor with Next off; Cancel, Yes closes it.
+  // Meanwhile the window serves events under a busy cursor with Next off. Cancel abandons the
+  // attempt without asking to exit and leaves the user on the page, to correct the host.
   bool busy = false, next_off = false;
   QTimer::singleShot(100, [&] {
     busy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     next_off = !env.shell().button(QWizard::NextButton)->isEnabled();
-    env.boxes().answer_next(true);
     env.shell().button(QWizard::CancelButton)->click();
   });
+  QElapsedTimer clock;
+  clock.start();
   env.shell().next();
+  EXPECT_LT(clock.elapsed(), 5000) << "not waited out";
   EXPECT_TRUE(busy && next_off);
-  EXPECT_FALSE(env.shell().isVisible());
+  EXPECT_TRUE(env.shell().isVisible());
+  EXPECT_EQ(env.shell().currentId(), 134);
+  EXPECT_EQ(env.boxes().count(), 0u) << "no question, no error box";
+  EXPECT_TRUE(env.shell().button(QWizard::NextButton)->isEnabled());
+  EXPECT_TRUE(page.settings->isEnabled()) << "the page can be corrected";
   EXPECT_FALSE(ended->load()) << "abandoned, not awaited";
   EXPECT_FALSE(env.converter().get_engine().is_connected());
   release->store(true);
   EXPECT_TRUE(wizard_test::wait_until([&] { return ended->load(); }));
+  // With no attempt under way Cancel asks as on every page; Yes closes the wizard.
+  env.boxes().answer_next(true);
+  env.shell().button(QWizard::CancelButton)->click();
+  EXPECT_EQ(env.boxes().last_text(), QStringLiteral("Are you sure you want to exit the wizard?"));
+  EXPECT_FALSE(env.shell().isVisible());
   set_background_connect_opener({});
 }
 
