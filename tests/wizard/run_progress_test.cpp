@@ -220,11 +220,22 @@ TEST_F(RunPages, CancelNoKeepsTheRunGoing) {
   scripted_convertor& c = make_converter();
   c.sheets = {{L"S1", 1, {}}};
   start();
-  env.boxes().answer_next(false);
-  QTest::mouseClick(env.shell().button(QWizard::CancelButton), Qt::LeftButton);
-  pump();
-  ASSERT_EQ(env.boxes().count(), 1u);
-  EXPECT_EQ(env.boxes().last_text(), QStringLiteral("Are you sure you want to exit the wizard?"));
+  // The question says what becomes of the worksheet under way: mode 1 rolls it back.
+  const QString keeps = QStringLiteral(
+      "Are you sure you want to exit the wizard?\nThe conversion stops: the rows of the worksheet under way sent so "
+      "far stay in its table; the worksheets converted before it stay, the later ones are not converted.");
+  const QString rolls_back = QStringLiteral(
+      "Are you sure you want to exit the wizard?\nThe conversion stops: the worksheet under way keeps its table as "
+      "it was and none of its rows are stored; the worksheets converted before it stay, the later ones are not "
+      "converted.");
+  for (const int mode : {3, 1}) {
+    c.set_mode(mode);
+    env.boxes().answer_next(false);
+    QTest::mouseClick(env.shell().button(QWizard::CancelButton), Qt::LeftButton);
+    pump();
+    EXPECT_EQ(env.boxes().last_text(), mode == 1 ? rolls_back : keeps);
+  }
+  ASSERT_EQ(env.boxes().count(), 2u);
   EXPECT_TRUE(env.boxes().boxes().front().default_no);
   EXPECT_TRUE(progress->is_running());
   EXPECT_FALSE(c.stop_requested());
@@ -275,7 +286,7 @@ TEST_F(RunPages, AnInternalErrorOfTheRunClosesTheWizardWith255) {
 
 // ---- Cancel during a run ------------------------------------------------------------------
 
-TEST(RunCancel, YesStopsTheRunAtAnyPointJoinsAndClosesWithZero) {
+TEST(RunCancel, YesStopsTheRunAtAnyPointJoinsAndClosesWithOne) {
   std::mt19937 random(20261209);
   std::uniform_int_distribution<int> delay(0, 40);
   int cancelled = 0;
@@ -304,7 +315,8 @@ TEST(RunCancel, YesStopsTheRunAtAnyPointJoinsAndClosesWithZero) {
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_FALSE(progress->is_running());
     EXPECT_FALSE(env.shell().isVisible());
-    EXPECT_EQ(env.shell().result(), 0);
+    EXPECT_EQ(env.shell().result(), 1);
+    EXPECT_EQ(env.shell().forced_status(), std::optional<int>(1));
     EXPECT_FALSE(env.shell().is_timer_running());
     EXPECT_LT(converter->sheets_converted(), 20);
     ++cancelled;
