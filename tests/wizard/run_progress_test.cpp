@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "run_scripted_convertor.h"
