@@ -86,6 +86,27 @@ class ServerConversion : public converter_fixture {
     presenter_reports_before = presenter.reports().size();
   }
 
+  /// Runs `c` while another session holds public.sheet1 in `lock_mode`, stops it once it waits
+  /// on that lock, and returns how long the run took to end after the stop.
+  std::chrono::steady_clock::duration stop_while_waiting_on_lock(tamarind_convertor& c, const std::string& lock_mode) {
+    pqxx::connection holder(tamarind_test::server_connection_string(db));
+    auto lock = std::make_unique<pqxx::work>(holder);
+    lock->exec("LOCK TABLE public.sheet1 IN " + lock_mode + " MODE");
+    const auto waiting = [&] { return scalar(db, "SELECT count(*) FROM pg_locks WHERE NOT granted") > 0; };
+    std::thread worker([&] { c.run(); });
+    for (int i = 0; i < 1000 && !waiting() && !c.is_finished(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(waiting()) << "the run never waited on the lock";
+    const auto stopped_at = std::chrono::steady_clock::now();
+    c.request_stop();
+    while (!c.is_finished() && std::chrono::steady_clock::now() - stopped_at < std::chrono::seconds(10))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto took = std::chrono::steady_clock::now() - stopped_at;
+    lock.reset();  // lets a run that ignored the stop go on, so the test ends either way
+    worker.join();
+    return took;
+  }
+
   std::string db;
   std::string book;
   std::size_t presenter_reports_before = 0;
@@ -349,24 +370,7 @@ TEST_F(ServerConversion, AStopCancelsAWaitOnAnotherSessionsLock) {
   write_workbook(book, {numbered_sheet("Sheet1", 200), numbered_sheet("Sheet2", 3)});
   existing_destination();
   // Another session keeps the table from being written (reads stay allowed) until it ends.
-  pqxx::connection holder(tamarind_test::server_connection_string(db));
-  auto lock = std::make_unique<pqxx::work>(holder);
-  lock->exec("LOCK TABLE public.sheet1 IN EXCLUSIVE MODE");
-  const auto waiting = [&] { return scalar(db, "SELECT count(*) FROM pg_locks WHERE NOT granted") > 0; };
-  tamarind_convertor& c = connected(3);
-  std::thread worker([&] { c.run(); });
-  for (int i = 0; i < 1000 && !waiting() && !c.is_finished(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(waiting()) << "the run never waited on the lock";
-  const auto stopped_at = std::chrono::steady_clock::now();
-  c.request_stop();
-  while (!c.is_finished() && std::chrono::steady_clock::now() - stopped_at < std::chrono::seconds(10))
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const auto took = std::chrono::steady_clock::now() - stopped_at;
-  lock.reset();  // lets a run that ignored the stop go on, so the test ends either way
-  worker.join();
-
-  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_LT(stop_while_waiting_on_lock(connected(3), "EXCLUSIVE"), std::chrono::seconds(2));
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);  // the worksheet rolled back
   EXPECT_FALSE(table_exists(db, "public.sheet2"));                  // and no later one begun
   EXPECT_TRUE(presenter.reports().empty());
@@ -413,23 +417,7 @@ TEST_F(ServerConversion, AStopKeepsTheRowsItSaysOrTheTableItWasToReplace) {
 
   // Mode 1's drop of the table waits for another session.
   new_run();
-  pqxx::connection holder(tamarind_test::server_connection_string(db));
-  auto lock = std::make_unique<pqxx::work>(holder);
-  lock->exec("LOCK TABLE public.sheet1 IN ACCESS SHARE MODE");
-  tamarind_convertor& c = connected(1);
-  std::thread worker([&] { c.run(); });
-  const auto waiting = [&] { return scalar(db, "SELECT count(*) FROM pg_locks WHERE NOT granted") > 0; };
-  for (int i = 0; i < 1000 && !waiting() && !c.is_finished(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(waiting()) << "the run never waited on the lock";
-  const auto stopped_at = std::chrono::steady_clock::now();
-  c.request_stop();
-  while (!c.is_finished() && std::chrono::steady_clock::now() - stopped_at < std::chrono::seconds(10))
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const auto took = std::chrono::steady_clock::now() - stopped_at;
-  lock.reset();
-  worker.join();
-  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_LT(stop_while_waiting_on_lock(connected(1), "ACCESS SHARE"), std::chrono::seconds(2));
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
 }
 
