@@ -222,19 +222,14 @@ TEST_F(RunPages, CancelNoKeepsTheRunGoing) {
   c.sheets = {{L"S1", 1, {}}};
   start();
   // The question says what becomes of the worksheet under way: mode 1 rolls it back.
-  const QString keeps = QStringLiteral(
-      "Are you sure you want to exit the wizard?\nThe conversion stops: the rows of the worksheet under way sent so "
-      "far stay in its table; the worksheets converted before it stay, the later ones are not converted.");
-  const QString rolls_back = QStringLiteral(
-      "Are you sure you want to exit the wizard?\nThe conversion stops: the worksheet under way keeps its table as "
-      "it was and none of its rows are stored; the worksheets converted before it stay, the later ones are not "
-      "converted.");
   for (const int mode : {3, 1}) {
     c.set_mode(mode);
     env.boxes().answer_next(false);
     QTest::mouseClick(env.shell().button(QWizard::CancelButton), Qt::LeftButton);
     pump();
-    EXPECT_EQ(env.boxes().last_text(), mode == 1 ? rolls_back : keeps);
+    EXPECT_TRUE(env.boxes().last_text().startsWith(QStringLiteral("Are you sure you want to exit the wizard?\n")));
+    EXPECT_TRUE(env.boxes().last_text().contains(mode == 1 ? QStringLiteral("keeps its table as it was and none")
+                                                           : QStringLiteral("sent so far stay in its table")));
   }
   ASSERT_EQ(env.boxes().count(), 2u);
   EXPECT_TRUE(env.boxes().boxes().front().default_no);
