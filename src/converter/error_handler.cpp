@@ -143,16 +143,27 @@ void error_handler::end_with_internal_error(const tk_exception& e) {
   throw tmd_exit_signal(tmd_exit_signal::failure_status);
 }
 
-void error_handler::handle(const tk_exception& e, bool top_level) {
-  tk_log(2, "error_handler::handle");
+std::pair<int, std::string> error_handler::record(const tk_exception& e) {
   const int level = effective_level(e.level());
   count_reported_error(level);
   if (level == tk_level_internal) end_with_internal_error(e);
 
   const report_text report = compose_message(e);
   tk_log(3, "Error:\n%s", report.logged());
-  const std::string text = report.shown();
+  std::string text = report.shown();
   collect(text);
+  return {level, std::move(text)};
+}
+
+void error_handler::tell(const tk_exception& e) {
+  tk_log(2, "error_handler::tell");
+  const std::string text = record(e).second;
+  if (!is_quiet()) show_error(text);
+}
+
+void error_handler::handle(const tk_exception& e, bool top_level) {
+  tk_log(2, "error_handler::handle");
+  const auto [level, text] = record(e);
 
   error_presenter* presenter = m_presenter.load();
   const bool interactive = !presenter || presenter->mode() == error_presenter::dispatch::interactive;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tk/tk_error_converter.h"
@@ -65,6 +66,9 @@ public:
   /// Reports one error. Returns, throws `tk_final_exception` (the run ends) or throws
   /// `tmd_exit_signal` (the program ends).
   void handle(const tk_exception& e, bool top_level);
+  /// Reports an error that asks nothing, for a run that ends anyway: logged, collected and shown
+  /// (unless silenced). An internal error ends the program as in `handle`.
+  void tell(const tk_exception& e);
 
   /// Reports a recoverable error that asks nothing, for what no answer could change (a selected
   /// entry a run does not convert): logged, counted and listed like any report; shown where
@@ -103,6 +107,8 @@ private:
     std::string shown() const;  ///< two lines at most: head and reason
   };
   report_text compose_message(const tk_exception& e) const;
+  /// Counts, logs and collects a report; returns its level and the text to show.
+  std::pair<int, std::string> record(const tk_exception& e);
   void collect(const std::string& text);
   void show_error(const std::string& text);
   [[noreturn]] void end_with_internal_error(const tk_exception& e);

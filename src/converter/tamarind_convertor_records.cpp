@@ -11,7 +11,13 @@
 void tamarind_convertor::report_row_error(const udb_row_error& row) {
   error_handler& handler = error_handler::instance();
   if (from_xls.load()) handler.set_context(get_cur_sheet(), row.record_number);
-  handler.handle(row.error, false);
+  try {
+    handler.handle(row.error, false);
+  } catch (const tk_final_exception&) {
+    // After a stop the rows sent stay: an answer (one the closing wizard gives unseen) cannot end
+    // the writing at this row.
+    if (!stop_requested()) throw;
+  }
 }
 
 void tamarind_convertor::report_row_errors(udb_recordset& recordset) {

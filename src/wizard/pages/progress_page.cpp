@@ -88,6 +88,14 @@ QString status_text(const QLabel& label, const std::wstring& sheet, long rows) {
   return line(metrics.elidedText(QString::fromStdWString(sheet), Qt::ElideMiddle, room).toStdWString());
 }
 
+const wchar_t* const exit_rolls_back_text =
+    L"Are you sure you want to exit the wizard?\nThe conversion stops: the worksheet under way keeps its table as "
+    L"it was and none of its rows are stored; the worksheets converted before it stay, the later ones are not "
+    L"converted.";
+const wchar_t* const exit_keeps_rows_text =
+    L"Are you sure you want to exit the wizard?\nThe conversion stops: the rows of the worksheet under way sent so "
+    L"far stay in its table; the worksheets converted before it stay, the later ones are not converted.";
+
 QLabel* make_label(const char* text, int id = 0) {
   auto* label = new QLabel(QString::fromUtf8(text));
   label->setWordWrap(true);
@@ -166,6 +174,19 @@ void progress_page::on_timer() {
 }
 
 void progress_page::on_help() { wizard_shell::display_help_contents(); }
+
+bool progress_page::on_cancel() {
+  if (!is_running()) return wizard_page_base::on_cancel();
+  tk_log(2, "progress_page::on_cancel");
+  // Mode 1 rolls back the worksheet a stop ends; the other modes keep the rows it sent.
+  const bool rolls_back = tamarind_convertor::instance().get_mode() == 1;
+  if (!wizard_shell::question(rolls_back ? exit_rolls_back_text : exit_keeps_rows_text, true)) return false;
+  if (!is_running()) return true;  // the run ended while the question was open
+  wizard_shell* shell = wizard_shell::instance_ptr();
+  if (!shell) return true;
+  shell->end_wizard(cancelled_run_status);
+  return false;
+}
 
 void progress_page::stop_work() noexcept {
   if (!m_thread) return;

@@ -54,8 +54,8 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   wizard_page_base* current_wizard_page() const { return page_by_id(currentId()); }
 
   // ---- running ----------------------------------------------------------------------------
-  /// Shows the wizard modally; returns 1 after Finish and after an error the guard reported, 0
-  /// after Cancel, 255 after an internal error (any thread).
+  /// Shows the wizard modally; returns 1 after Finish, after a Cancel that stopped a run and after
+  /// an error the guard reported, 0 after another Cancel, 255 after an internal error (any thread).
   int run();
   /// Closes the wizard with a status: any open dialog above it first, then the pages' work is
   /// stopped. From another thread the close is posted. Later calls keep the first status.
