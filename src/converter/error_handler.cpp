@@ -155,12 +155,6 @@ std::pair<int, std::string> error_handler::record(const tk_exception& e) {
   return {level, std::move(text)};
 }
 
-void error_handler::tell(const tk_exception& e) {
-  tk_log(2, "error_handler::tell");
-  const std::string text = record(e).second;
-  if (!is_quiet()) show_error(text);
-}
-
 void error_handler::handle(const tk_exception& e, bool top_level) {
   tk_log(2, "error_handler::handle");
   const auto [level, text] = record(e);
@@ -199,11 +193,7 @@ bool error_handler::asks_to_continue() const noexcept {
 
 void error_handler::tell(const tk_exception& e) {
   tk_log(2, "error_handler::tell");
-  count_reported_error(tk_level_recoverable);
-  const report_text report = compose_message(e);
-  tk_log(3, "Error:\n%s", report.logged());
-  const std::string text = report.shown();
-  collect(text);
+  const std::string text = record(e).second;
   if (is_quiet()) return;
   const error_presenter* presenter = m_presenter.load();
   if (!presenter || presenter->mode() == error_presenter::dispatch::by_level) show_error(text);

@@ -66,14 +66,10 @@ public:
   /// Reports one error. Returns, throws `tk_final_exception` (the run ends) or throws
   /// `tmd_exit_signal` (the program ends).
   void handle(const tk_exception& e, bool top_level);
-  /// Reports an error that asks nothing, for a run that ends anyway: logged, collected and shown
-  /// (unless silenced). An internal error ends the program as in `handle`.
-  void tell(const tk_exception& e);
-
-  /// Reports a recoverable error that asks nothing, for what no answer could change (a selected
-  /// entry a run does not convert): logged, counted and listed like any report; shown where
-  /// reports are shown by level (the console) unless silenced, and only listed where the user
-  /// would be asked.
+  /// Reports an error that asks nothing, for what no answer could change (a selected entry a run
+  /// does not convert, a stopped worksheet): logged, counted and listed like any report; shown
+  /// where reports are shown by level (the console) unless silenced, and only listed where the
+  /// user would be asked. An internal error ends the program as in `handle`.
   void tell(const tk_exception& e);
   /// Whether a recoverable error reported now would ask the user to continue or abort.
   bool asks_to_continue() const noexcept;
