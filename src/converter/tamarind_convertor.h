@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -198,7 +199,7 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
                          const sheet_ref& source_sheet);
   void throw_if_stopped() const;
   /// Ends the rows of the worksheet under way at a stop: committed (never cancelled) or, in mode 1,
-  /// rolled back. Sets m_rows_kept_at_stop.
+  /// rolled back. Sets m_rows_kept_at_stop when it commits.
   void end_stopped_worksheet(pgs_recordset& rows, bool intact);
   /// Ends the rows of a worksheet the user aborted at a record: those before it are committed;
   /// when they cannot be, the user is told that the worksheet kept none.
@@ -233,7 +234,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   std::mutex m_stop_mutex;
   bool m_blocking = false;
   bool m_completing = false;  // the rows of a stopped worksheet are being committed: no cancel
-  std::size_t m_rows_kept_at_stop = 0;
+  /// The rows the worksheet a stop ended committed; none when it committed nothing.
+  std::optional<std::size_t> m_rows_kept_at_stop;
   bool m_running = false;  // a run is under way (under m_stop_mutex)
   std::condition_variable m_run_ended;
   std::thread m_stop_watch;

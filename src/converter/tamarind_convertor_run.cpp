@@ -134,9 +134,11 @@ void tamarind_convertor::tell_line(const std::string& line) {
 }
 
 void tamarind_convertor::report_stopped_worksheet(const std::wstring& sheet) {
-  const std::size_t kept = m_rows_kept_at_stop;
-  tell_line(kept ? tk_format(sheet_stopped_kept_text, sheet, static_cast<long long>(kept))
-                 : tk_format(sheet_stopped_none_text, sheet));
+  // A commit of no row still made the worksheet's table: only a worksheet that committed nothing
+  // left it as it was.
+  tell_line(m_rows_kept_at_stop
+                ? tk_format(sheet_stopped_kept_text, sheet, static_cast<long long>(*m_rows_kept_at_stop))
+                : tk_format(sheet_stopped_none_text, sheet));
 }
 
 void tamarind_convertor::report_stop() {
@@ -329,7 +331,7 @@ void tamarind_convertor::convert_from_xls() {
   for (const auto& [sheet, source_sheet] : worksheets) {
     throw_if_stopped();
     if (!failed[position++]) {
-      m_rows_kept_at_stop = 0;
+      m_rows_kept_at_stop.reset();
       try {
         convert_worksheet(destination.get(), *workbook, sheet, source_sheet);
       } catch (const tk_final_exception&) {
@@ -485,7 +487,6 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
 }
 
 void tamarind_convertor::end_stopped_worksheet(pgs_recordset& rows, bool intact) {
-  m_rows_kept_at_stop = 0;
   if (mode == 1 || !intact) {
     rows.abandon();
     return;

@@ -414,6 +414,30 @@ TEST_F(ServerConversion, AStopKeepsTheRowsItSaysOrTheTableItWasToReplace) {
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
 }
 
+// A worksheet stopped before its first row still commits the table it makes: it says it stored
+// none of its rows, never that its table was left as it was.
+TEST_F(ServerConversion, AWorksheetStoppedBeforeItsRowsTellsTheTableItMade) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 10)});
+  exec("postgres", "CREATE DATABASE " + db);
+  struct stopping_frame : recording_frame {
+    tamarind_convertor* converter = nullptr;
+    void worksheet_started(const std::wstring& name) override {
+      recording_frame::worksheet_started(name);
+      converter->request_stop();
+    }
+  } stopping;
+  tamarind_convertor& c = connected(3);
+  stopping.converter = &c;
+  c.set_frame(&stopping);
+  c.run();
+  c.set_frame(&frame);
+  EXPECT_TRUE(table_exists(db, "public.sheet1"));
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 0);
+  EXPECT_TRUE(contains(stopping.events(), "log Sheet1: the conversion was stopped in this worksheet; 0 of its rows "
+                                          "were stored.\n"));
+}
+
 namespace {
 
 /// Asks like the wizard's row-error dialog, answering Abort or Continue as told.
