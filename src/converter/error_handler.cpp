@@ -117,13 +117,12 @@ std::string error_handler::report_text::shown() const {
 void error_handler::collect(const std::string& text) {
   frame_services* frame = m_frame.load();
   if (!frame || !frame->is_initialized()) return;
-  std::lock_guard lock(m_mutex);
-  if (m_listed.size() < m_listed_limit.load()) m_listed.push_back(text);
+  list_report(text);
 }
 
 void error_handler::list_report(const std::string& text) {
   std::lock_guard lock(m_mutex);
-  if (m_listed.size() < max_listed_errors) m_listed.push_back(text);
+  if (m_listed.size() < m_listed_limit.load()) m_listed.push_back(text);
 }
 
 void error_handler::show_error(const std::string& text) {
