@@ -324,10 +324,8 @@ void wb_xlsx_package::read_workbook(const std::string& part) {
       continue;
     }
     if (!ends_with(rel->second.type, "/worksheet")) continue;  // chart, macro, dialog
-    std::string sheet_part = wb_resolve_part(part, rel->second.target);
-    std::string unreadable;
-    if (!archive_.find(sheet_part)) unreadable = "the part '" + sheet_part + "' of sheet '" + s.name + "' is missing";
-    sheets_.push_back({{s.name, s.hidden}, std::move(sheet_part), std::move(unreadable)});
+    // A part missing from the archive is found when the sheet is read.
+    sheets_.push_back({{s.name, s.hidden}, wb_resolve_part(part, rel->second.target), {}});
   }
   if (!styles_part.empty()) read_styles(styles_part);
 }

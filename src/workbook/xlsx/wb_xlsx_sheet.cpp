@@ -14,7 +14,7 @@ zip_uint64_t part_index(wb_xlsx_package& package, std::size_t index) {
   if (!sheet.unreadable.empty()) throw wb_unreadable(package.path(), sheet.unreadable);
   const auto& part = sheet.part;
   const auto i = package.archive().find(part);
-  if (!i) throw wb_unreadable(package.path(), "the sheet part '" + part + "' is missing");
+  if (!i) throw wb_unreadable(package.path(), "the part '" + part + "' of sheet '" + sheet.info.name + "' is missing");
   return *i;
 }
 
