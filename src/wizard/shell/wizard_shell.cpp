@@ -331,7 +331,7 @@ void wizard_shell::bind_help_key(QWidget* window, std::function<void()> help) {
   // A window's own shortcut: a modal dialog is a window of its own, which the wizard's F1 misses.
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), window);
   f1->setContext(Qt::WindowShortcut);
-  connect(f1, &QShortcut::activated, window, std::move(help));
+  connect(f1, &QShortcut::activated, window, [help = std::move(help)] { wizard_guard(help); });
 }
 
 void wizard_shell::help_requested() {

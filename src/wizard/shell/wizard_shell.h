@@ -103,7 +103,7 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   /// Opens help/index.html, the same way; returns false (after the box) when it is missing or
   /// cannot be opened.
   static bool display_help_contents();
-  /// F1 in `window` (the wizard, or a dialog with a Help button) runs `help`.
+  /// F1 in `window` (the wizard, or a dialog with a Help button) runs `help` through wizard_guard.
   static void bind_help_key(QWidget* window, std::function<void()> help);
   /// Opens a web address in the browser, as help is opened; without a browser the box of help
   /// says where the help pages are.
