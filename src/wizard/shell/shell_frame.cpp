@@ -4,6 +4,7 @@
 #include "converter/error_handler.h"
 #include "tk/tk_format.h"
 #include "tk/tk_logger.h"
+#include "tk/tk_string.h"
 
 bool shell_frame::is_initialized() const { return wizard_shell::is_initialized(); }
 void shell_frame::start_timer(unsigned period_ms) { m_shell.start_timer(period_ms); }
@@ -34,7 +35,8 @@ void shell_frame::worksheets_not_found(const std::vector<std::wstring>& names) {
   // Each name was counted as an error: the finish page lists it as well.
   if (error_handler* handler = error_handler::instance_ptr())
     for (const std::wstring& name : names) handler->list_report(tk_format("Worksheet %s not found", name));
-  wizard_shell::error(missing_worksheets_text(names));
+  // The reader logged each name: the box adds no line, so the log holds what corvel's holds.
+  wizard_shell::logged_error(tk_to_utf8(missing_worksheets_text(names)));
 }
 
 void shell_frame::show_finish_page() { m_shell.show_finish_page(); }
