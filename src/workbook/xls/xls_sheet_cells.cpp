@@ -159,8 +159,8 @@ void wb_xls_sheet_scanner::number(std::uint16_t xf, double value) {
   sink_.cell(cell_);
 }
 
-void wb_xls_sheet_scanner::text(std::string_view value) {
-  cell_.kind = wb_value_kind::text;
+void wb_xls_sheet_scanner::text(std::string_view value, wb_value_kind kind) {
+  cell_.kind = kind;
   cell_.text = value;
   sink_.cell(cell_);
 }
@@ -263,9 +263,7 @@ void wb_xls_sheet_scanner::record() {
       // The table holds fewer strings than it declared: this cell's text is lost, not the sheet.
       text_ = "its text is shared string " + std::to_string(index) + ", past the " +
               std::to_string(g_.shared_count()) + " strings the workbook holds";
-      cell_.kind = wb_value_kind::missing;
-      cell_.text = text_;
-      sink_.cell(cell_);
+      text(text_, wb_value_kind::missing);
       break;
     }
     case wb_biff::label:

@@ -39,7 +39,8 @@ class wb_xls_sheet_scanner {
   void start_biff2(wb_biff_cursor& c, std::uint16_t* xf);
   void set_position(std::uint32_t row, std::uint32_t col);
   void number(std::uint16_t xf, double value);
-  void text(std::string_view value);
+  /// A text cell; `missing`: `value` says why the file does not hold the cell's text.
+  void text(std::string_view value, wb_value_kind kind = wb_value_kind::text);
   void boolean_or_error(std::uint8_t value, std::uint8_t is_error);
   void formula(wb_biff_cursor& c);
   void string_result();
