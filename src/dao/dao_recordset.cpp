@@ -184,11 +184,10 @@ udb_record* dao_recordset::get_item() {
       current.reset();  // no half-read record stays behind, as when a new one fails
       throw;
     }
-    row_problem = recordset->row_problem();
-    return current.get();
+  } else {
+    current.reset();
+    current = std::make_unique<dao_record>(fields.get());
   }
-  current.reset();
-  current = std::make_unique<dao_record>(fields.get());
   row_problem = recordset->row_problem();
   return current.get();
 }
