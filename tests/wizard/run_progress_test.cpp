@@ -365,23 +365,46 @@ TEST(RunCancel, YesStopsTheRunAtAnyPointJoinsAndClosesWithOne) {
     env.shell().button(QWizard::CancelButton)->click();
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_FALSE(progress->is_running());
-    EXPECT_FALSE(env.shell().isVisible());
-    EXPECT_FALSE(env.shell().is_timer_running());
     if (converter->stop_requested()) {
+      EXPECT_FALSE(env.shell().isVisible());
+      EXPECT_FALSE(env.shell().is_timer_running());
       EXPECT_EQ(env.shell().result(), 1);
       EXPECT_EQ(env.shell().forced_status(), std::optional<int>(1));
       // Under load the stop may come after the last worksheet: only a run cut short counts.
       if (converter->sheets_converted() < 20) ++cancelled;
     } else {
-      // The run ended while the question was open: nothing was stopped.
+      // The run ended while the question was open: nothing was stopped, the finish page says so.
       EXPECT_EQ(converter->sheets_converted(), 20);
-      EXPECT_EQ(env.shell().result(), 0);
+      EXPECT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }));
+      EXPECT_TRUE(env.shell().isVisible());
     }
     env.destroy_shell();
     converter.reset();
   }
   // Most rounds must really have stopped a run under way.
   EXPECT_GT(cancelled, 40);
+}
+
+TEST_F(RunPages, ARunThatEndsBeforeYesIsShownOnTheFinishPageNotClosedAsStopped) {
+  scripted_convertor& c = make_converter();
+  c.set_mode(1);
+  c.sheets = {{L"S1", 1, {"S1: refused"}}};
+  start();
+  // Yes comes only after the run has ended behind the question (its worksheet converted whole).
+  wizard_shell::set_box_hook([&](const wizard_box& box) {
+    c.open_gate();
+    EXPECT_TRUE(wait_until([&] { return !progress->is_running(); }));
+    return box.type == wizard_box::kind::question;
+  });
+  env.shell().button(QWizard::CancelButton)->click();
+  EXPECT_FALSE(c.stop_requested());
+  EXPECT_TRUE(env.shell().isVisible()) << "not closed as if the run had been stopped";
+  ASSERT_TRUE(reaches_finish_page());
+  EXPECT_TRUE(find_ctrl<QPlainTextEdit>(finish, 1016)->toPlainText().contains(QStringLiteral("S1: refused")));
+  // Cancel in the moment between the run's end and the finish page closes nothing either.
+  wizard_shell::set_box_hook([](const wizard_box&) { return true; });
+  EXPECT_FALSE(progress->on_cancel());
+  wizard_shell::set_box_hook({});
 }
 
 // ---- saving the settings ------------------------------------------------------------------
