@@ -387,23 +387,15 @@ TEST(RunCancel, YesStopsTheRunAtAnyPointJoinsAndClosesWithOne) {
 
 TEST_F(RunPages, ARunThatEndsBeforeYesIsShownOnTheFinishPageNotClosedAsStopped) {
   scripted_convertor& c = make_converter();
-  c.set_mode(1);
-  c.sheets = {{L"S1", 1, {"S1: refused"}}};
+  c.sheets = {{L"S1", 1, {}}};
   start();
-  // Yes comes only after the run has ended behind the question (its worksheet converted whole).
-  wizard_shell::set_box_hook([&](const wizard_box& box) {
+  wizard_shell::set_box_hook([&](const wizard_box&) {  // Yes once the run has ended behind the question
     c.open_gate();
-    EXPECT_TRUE(wait_until([&] { return !progress->is_running(); }));
-    return box.type == wizard_box::kind::question;
+    return wait_until([&] { return !progress->is_running(); });
   });
   env.shell().button(QWizard::CancelButton)->click();
-  EXPECT_FALSE(c.stop_requested());
-  EXPECT_TRUE(env.shell().isVisible()) << "not closed as if the run had been stopped";
-  ASSERT_TRUE(reaches_finish_page());
-  EXPECT_TRUE(find_ctrl<QPlainTextEdit>(finish, 1016)->toPlainText().contains(QStringLiteral("S1: refused")));
-  // Cancel in the moment between the run's end and the finish page closes nothing either.
-  wizard_shell::set_box_hook([](const wizard_box&) { return true; });
-  EXPECT_FALSE(progress->on_cancel());
+  EXPECT_TRUE(reaches_finish_page() && env.shell().isVisible()) << "not closed as if the run had been stopped";
+  EXPECT_FALSE(progress->on_cancel()) << "nor by a Cancel between the run's end and the finish page";
   wizard_shell::set_box_hook({});
 }
 
