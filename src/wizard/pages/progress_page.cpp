@@ -176,12 +176,18 @@ void progress_page::on_timer() {
 void progress_page::on_help() { wizard_shell::display_help_contents(); }
 
 bool progress_page::on_cancel() {
-  if (!is_running()) return wizard_page_base::on_cancel();
+  // A run that has ended stopped nothing: the finish page tells what it did, and Finish leaves.
+  const auto show_outcome = [] {
+    if (wizard_shell* shell = wizard_shell::instance_ptr()) shell->frame().show_finish_page();
+    return false;
+  };
+  if (!is_running()) return m_thread ? show_outcome() : wizard_page_base::on_cancel();
   tk_log(2, "progress_page::on_cancel");
   // Mode 1 rolls back the worksheet a stop ends; the other modes keep the rows it sent.
   const bool rolls_back = tamarind_convertor::instance().get_mode() == 1;
   if (!wizard_shell::question(rolls_back ? exit_rolls_back_text : exit_keeps_rows_text, true)) return false;
-  if (!is_running()) return true;  // the run ended while the question was open
+  // The run may have ended while the question was open, so that its promise does not hold.
+  if (!is_running()) return show_outcome();
   wizard_shell* shell = wizard_shell::instance_ptr();
   if (!shell) return true;
   shell->end_wizard(cancelled_run_status);

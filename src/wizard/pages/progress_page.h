@@ -27,7 +27,8 @@ class progress_page : public wizard_page<107, wiz_back | wiz_next, psp_has_help>
   /// Stops a running conversion cooperatively and waits for its thread (events keep flowing).
   void stop_work() noexcept override;
   /// While the run goes on, the exit question says what becomes of the worksheet under way; Yes
-  /// stops the run and closes the wizard with cancelled_run_status.
+  /// stops the run and closes the wizard with cancelled_run_status; after the run has ended it
+  /// shows the finish page instead.
   bool on_cancel() override;
 
   /// The wizard's status after Cancel stopped a run: the conversion did not do all it was asked.
