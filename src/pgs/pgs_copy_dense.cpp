@@ -7,14 +7,28 @@ namespace {
 const char* const setup_quote = "$tmd_setup$";
 
 // %1$s the table, %2$s its column list, %3$s the values of `v` in that order, %4$L the column names,
-// %5$s the statement that picks the screened lines into `picked` (see pgs_copy_screen_call).
+// %5$s the statement that picks the screened lines into `picked` (see pgs_copy_screen_call), %6$s
+// the values of `g` in that order, %7$s the guess that `v` is refused (see the setup).
 // Like COPY, the insert takes a value given for an identity column generated always.
+//
+// The pass stores the lines in line order in one try (an exception block) that stays when it
+// reaches the end, so that its subtransactions that stay do not grow with the lines or refusals.
+// The lines the guess does not suspect go by one statement per run of them, as COPY sends them;
+// a suspected line is tried alone in a block that is always undone (its locks go with it), and
+// inserted again only when it passed. A refusal the guess missed undoes the try: the lines it had
+// stored go again by one statement, and the run that failed goes line by line until its refused
+// line is found, then on in runs. So a line is inserted once, twice when the guess missed a
+// refusal after it in its try. The screen tries each line it picked alone and stores none.
+//
 // A refused line's message is laid out as the server lays out a COPY's error (without its
 // context); for a value its column's input function refused, the column is found again and named
 // as COPY's context names it.
 const char* const pass_body = R"SQL(
-DECLARE r record; v %1$s; ok boolean; converting boolean; c text; val text; hint text; picked int[];
-  source text := 'SELECT * FROM pg_temp.tmd_stage ORDER BY "tmd:line"';
+#variable_conflict use_column
+DECLARE r pg_temp.tmd_stage; staged pg_temp.tmd_stage[]; v %1$s; run %1$s[]; gone boolean[]; i int;
+  k int := 1; at int; n int; run_from int; by_line boolean := false; guessing boolean := true;
+  stage text; passed boolean; failed boolean; c text; val text; hint text; picked int[];
+  source text := 'SELECT array(SELECT s FROM pg_temp.tmd_stage s ORDER BY s."tmd:line")';
 BEGIN
   IF screen THEN
     -- Nothing is written here: the block's subtransaction takes no lock that outlives it.
@@ -23,42 +37,113 @@ BEGIN
     EXCEPTION WHEN OTHERS THEN
       tmd_line := -1; tmd_message := SQLERRM; tmd_state := SQLSTATE; RETURN NEXT; RETURN;
     END;
-    source := 'SELECT s.* FROM pg_temp.tmd_stage s WHERE s."tmd:line" IN (SELECT unnest($1)) ORDER BY s."tmd:line"';
+    source := 'SELECT array(SELECT s FROM pg_temp.tmd_stage s WHERE s."tmd:line" = ANY ($1) ORDER BY s."tmd:line")';
   END IF;
-  FOR r IN EXECUTE source USING picked LOOP
-    ok := false;
-    converting := true;
+  EXECUTE source INTO staged USING picked;
+  n := coalesce(array_length(staged, 1), 0);
+  gone := array_fill(false, ARRAY[n]);
+  WHILE k <= n LOOP
+    at := k;
+    run_from := k;  -- the lines from k up to it not gone are stored in this try
+    run := '{}';
+    failed := false;
     BEGIN
-      v := json_populate_record(NULL::%1$s, to_json(r));
-      converting := false;
-      INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
-      RAISE SQLSTATE 'TMD01';
-    EXCEPTION
-      WHEN SQLSTATE 'TMD01' THEN ok := true;
-      WHEN OTHERS THEN
-        GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE, tmd_message = MESSAGE_TEXT,
-          tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
-        IF left(tmd_state, 2) NOT IN ('22', '23', '54') THEN RAISE; END IF;
-        tmd_message := 'ERROR:  ' || tmd_message
-          || CASE WHEN tmd_detail <> '' THEN E'\nDETAIL:  ' || tmd_detail ELSE '' END
-          || CASE WHEN hint <> '' THEN E'\nHINT:  ' || hint ELSE '' END;
-        tmd_detail := '';
-        IF converting THEN
-          FOREACH c IN ARRAY %4$L::text[] LOOP
-            val := to_json(r) ->> c;
+      WHILE at <= n LOOP
+        IF NOT gone[at] THEN
+          r := staged[at];
+          stage := 'convert';
+          v := json_populate_record(NULL::%1$s, to_json(r));
+          stage := 'guess';
+          IF screen OR (guessing AND %7$s) THEN
+            stage := 'run';
+            IF cardinality(run) > 0 THEN
+              INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE SELECT %6$s FROM unnest(run) AS g;
+              run := '{}';
+            END IF;
+            run_from := at;
+            stage := NULL;
+            passed := false;
             BEGIN
-              PERFORM json_populate_record(NULL::%1$s, json_build_object(c, val));
-            EXCEPTION WHEN OTHERS THEN
-              tmd_detail := ', column ' || c || ': ' || CASE WHEN val IS NULL THEN 'null input'
-                WHEN octet_length(val) > 100 THEN '"' || left(val, 100) || '..."' ELSE '"' || val || '"' END;
-              EXIT;
+              INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
+              RAISE SQLSTATE 'TMD01';
+            EXCEPTION
+              WHEN SQLSTATE 'TMD01' THEN passed := true;
+              WHEN OTHERS THEN
+                GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE, tmd_message = MESSAGE_TEXT,
+                  tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
+                IF left(tmd_state, 2) NOT IN ('22', '23', '54') THEN RAISE; END IF;
             END;
-          END LOOP;
+            stage := 'line';
+            IF NOT passed THEN
+              gone[at] := true;
+              IF NOT screen OR tmd_state <> '23503' THEN  -- a foreign key may be met by an earlier line
+                tmd_message := 'ERROR:  ' || tmd_message
+                  || CASE WHEN tmd_detail <> '' THEN E'\nDETAIL:  ' || tmd_detail ELSE '' END
+                  || CASE WHEN hint <> '' THEN E'\nHINT:  ' || hint ELSE '' END;
+                tmd_detail := '';
+                tmd_line := r."tmd:line";
+                RETURN NEXT;
+              END IF;
+            ELSIF NOT screen THEN
+              INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
+            END IF;
+            run_from := at + 1;
+          ELSIF by_line THEN
+            stage := 'line';
+            INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
+            run_from := at + 1;
+          ELSE
+            run := run || v;
+          END IF;
         END IF;
+        at := at + 1;
+      END LOOP;
+      stage := 'run';
+      IF cardinality(run) > 0 THEN
+        INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE SELECT %6$s FROM unnest(run) AS g;
+      END IF;
+    EXCEPTION WHEN OTHERS THEN
+      failed := true;
+      GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE, tmd_message = MESSAGE_TEXT,
+        tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
+      IF stage IS NULL OR left(tmd_state, 2) NOT IN ('22', '23', '54', CASE WHEN stage = 'guess' THEN '42' ELSE '22' END)
+      THEN
+        RAISE;
+      END IF;
     END;
-    IF ok THEN
-      IF NOT screen THEN INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s); END IF;
-    ELSIF NOT screen OR tmd_state <> '23503' THEN  -- a foreign key may be met by an earlier line
+    IF NOT failed THEN EXIT; END IF;
+    -- The try was undone: the lines it had stored go again by one statement, converted as they were.
+    run := '{}';
+    FOR i IN k .. run_from - 1 LOOP
+      IF NOT gone[i] THEN run := run || json_populate_record(NULL::%1$s, to_json(staged[i])); END IF;
+    END LOOP;
+    IF cardinality(run) > 0 THEN
+      INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE SELECT %6$s FROM unnest(run) AS g;
+    END IF;
+    k := run_from;
+    IF stage = 'guess' THEN
+      guessing := false;  -- a guess this table's values make fail: the rest goes unguessed
+    ELSIF stage = 'run' THEN
+      by_line := true;  -- the run's refused line is found line by line
+    ELSE
+      gone[at] := true;
+      by_line := by_line AND stage = 'convert';
+      tmd_message := 'ERROR:  ' || tmd_message
+        || CASE WHEN tmd_detail <> '' THEN E'\nDETAIL:  ' || tmd_detail ELSE '' END
+        || CASE WHEN hint <> '' THEN E'\nHINT:  ' || hint ELSE '' END;
+      tmd_detail := '';
+      IF stage = 'convert' THEN
+        FOREACH c IN ARRAY %4$L::text[] LOOP
+          val := to_json(r) ->> c;
+          BEGIN
+            PERFORM json_populate_record(NULL::%1$s, json_build_object(c, val));
+          EXCEPTION WHEN OTHERS THEN
+            tmd_detail := ', column ' || c || ': ' || CASE WHEN val IS NULL THEN 'null input'
+              WHEN octet_length(val) > 100 THEN '"' || left(val, 100) || '..."' ELSE '"' || val || '"' END;
+            EXIT;
+          END;
+        END LOOP;
+      END IF;
       tmd_line := r."tmd:line";
       RETURN NEXT;
     END IF;
@@ -82,7 +167,8 @@ std::string pgs_copy_dense_setup(const std::string& table, const std::vector<std
   }
   std::string sql = std::string("DO ") + setup_quote + " DECLARE target regclass := " + pgs_sql_literal(table) +
                     "::regclass; quoted text[] := " + given +
-                    "; cols text[]; staged text; list text; vals text; casts text; tests text; body text := " +
+                    "; cols text[]; staged text; list text; vals text; kept text; casts text; tests text; fk_tests text;"
+                    " guess text := 'false'; body text := " +
                     pgs_sql_literal(pass_body) +
                     R"SQL(;
 BEGIN
@@ -123,9 +209,30 @@ BEGIN
     UNION ALL
     SELECT format('tmd_s.%I IS NULL', a.attname) FROM pg_attribute a
      WHERE a.attrelid = target AND a.attnotnull AND a.attname = ANY (cols)) AS t;
+  -- The pass's guess at a line the table refuses with the lines before it stored: the same, and a
+  -- foreign key whose referenced row is missing. A guess only decides which lines are tried alone.
+  SELECT string_agg(format('(%s) IS NOT NULL AND NOT EXISTS (SELECT FROM %s tmd_r WHERE (%s) = (%s))',
+                           f.given, k.confrelid::regclass, f.referenced, f.given), ' OR ')
+    INTO fk_tests FROM pg_constraint k CROSS JOIN LATERAL (
+      SELECT string_agg('tmd_s.' || quote_ident(a.attname), ', ' ORDER BY u.o) AS given,
+             string_agg('tmd_r.' || quote_ident(ra.attname), ', ' ORDER BY u.o) AS referenced,
+             bool_and(a.attname = ANY (cols)) AS complete
+        FROM unnest(k.conkey, k.confkey) WITH ORDINALITY AS u(attnum, refnum, o)
+        JOIN pg_attribute a ON a.attrelid = target AND a.attnum = u.attnum
+        JOIN pg_attribute ra ON ra.attrelid = k.confrelid AND ra.attnum = u.refnum) AS f
+   WHERE k.conrelid = target AND k.contype = 'f' AND f.complete;
+  IF concat_ws(' OR ', tests, fk_tests) <> '' THEN
+    BEGIN
+      EXECUTE format('SELECT EXISTS (SELECT FROM (SELECT (v).*) AS tmd_s WHERE %s) FROM (SELECT NULL::%s AS v) AS tmd_v',
+                     concat_ws(' OR ', tests, fk_tests), target);
+      guess := format('EXISTS (SELECT FROM (SELECT (v).*) AS tmd_s WHERE %s)', concat_ws(' OR ', tests, fk_tests));
+    EXCEPTION WHEN OTHERS THEN
+      NULL;  -- no guess: every line goes in runs
+    END;
+  END IF;
   SELECT string_agg(quote_ident(c) || ' text', ', ' ORDER BY o), string_agg(quote_ident(c), ', ' ORDER BY o),
-         string_agg('v.' || quote_ident(c), ', ' ORDER BY o)
-    INTO staged, list, vals FROM unnest(cols) WITH ORDINALITY AS u(c, o);
+         string_agg('v.' || quote_ident(c), ', ' ORDER BY o), string_agg('g.' || quote_ident(c), ', ' ORDER BY o)
+    INTO staged, list, vals, kept FROM unnest(cols) WITH ORDINALITY AS u(c, o);
   IF to_regclass('pg_temp.tmd_stage') IS NOT NULL THEN DROP TABLE pg_temp.tmd_stage; END IF;  -- without a notice
   EXECUTE format('CREATE TEMP TABLE tmd_stage ("tmd:line" int, %s) ON COMMIT DROP', staged);
   -- The staging table has no statistics: its queries would look costly enough to be compiled,
@@ -134,7 +241,7 @@ BEGIN
                  'tmd_message text, tmd_detail text, tmd_state text) LANGUAGE plpgsql SET jit = off AS %L',
                  format(body, target, list, vals, cols,
                         format('SELECT array_agg("tmd:line") INTO picked FROM (SELECT "tmd:line", %s '
-                               'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false'))));
+                               'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false')), kept, guess));
 END )SQL" + std::string(setup_quote) + "; COPY pg_temp.tmd_stage FROM STDIN";
   return sql;
 }

@@ -582,3 +582,53 @@ TEST_F(ServerPgsCopy, ScreenedRefusalsAreOnlyThoseTheTableRefusesWhateverCameBef
     EXPECT_EQ(scalar(s.landed_sql), std::to_string(3000 - expected.size()));
   }
 }
+
+TEST_F(ServerPgsCopy, RefusalsFoundByTheServerSidePassTryEachGoodRowOnceAndFireStatementTriggersPerRunNotPerRow) {
+  // A BEFORE row trigger takes a sequence value, an AFTER row trigger and an AFTER statement
+  // trigger log. Rows are refused by a foreign key (sparse, a dense stretch, a burst), which no
+  // screen foresees, and by keys the table holds. Every good row lands once and is logged once;
+  // sequence values go to the first COPY, to the search for the first refused rows, and to one try
+  // of each row after them; the statement trigger fires about once a refused row, not once a row.
+  const int rows = 3000;
+  const auto fk_refused = [](int i) {
+    return i % 97 == 0 || (i > 1000 && i <= 2000 && i % 9 == 0) || (i > 2500 && i <= 2530);
+  };
+  const auto key_held = [](int i) { return i % 50 == 0; };
+  auto rs = existing(
+      "CREATE TABLE public.parent (id int PRIMARY KEY);"
+      "INSERT INTO public.parent SELECT g FROM generate_series(1, 3000) g"
+      " WHERE NOT (g % 97 = 0 OR (g > 1000 AND g <= 2000 AND g % 9 = 0) OR (g > 2500 AND g <= 2530));"
+      "CREATE TABLE public.logged (id int PRIMARY KEY REFERENCES public.parent, serial bigint);"
+      "INSERT INTO public.logged SELECT g, 0 FROM generate_series(50, 3000, 50) g WHERE g % 97 <> 0 AND g NOT IN (1350, 1800);"
+      "CREATE SEQUENCE public.taken; CREATE TABLE public.row_log (id int); CREATE TABLE public.statement_log (n int);"
+      "CREATE FUNCTION public.take() RETURNS trigger LANGUAGE plpgsql AS"
+      " $$ BEGIN NEW.serial := nextval('public.taken'); RETURN NEW; END $$;"
+      "CREATE FUNCTION public.log_row() RETURNS trigger LANGUAGE plpgsql AS"
+      " $$ BEGIN INSERT INTO public.row_log VALUES (NEW.id); RETURN NULL; END $$;"
+      "CREATE FUNCTION public.log_statement() RETURNS trigger LANGUAGE plpgsql AS"
+      " $$ BEGIN INSERT INTO public.statement_log VALUES (1); RETURN NULL; END $$;"
+      "CREATE TRIGGER take BEFORE INSERT ON public.logged FOR EACH ROW EXECUTE FUNCTION public.take();"
+      "CREATE TRIGGER log_row AFTER INSERT ON public.logged FOR EACH ROW EXECUTE FUNCTION public.log_row();"
+      "CREATE TRIGGER log_statement AFTER INSERT ON public.logged FOR EACH STATEMENT"
+      " EXECUTE FUNCTION public.log_statement()",
+      L"public.logged");
+  std::vector<int> expected;
+  for (int i = 1; i <= rows; ++i) {
+    rs->append_record(*make_record({{L"id", ole_variant(i)}}));
+    if (fk_refused(i) || (key_held(i) && i != 1350 && i != 1800)) expected.push_back(i);
+  }
+  rs->finish();
+  std::vector<int> seen;
+  for (const auto& row : rs->take_row_errors()) seen.push_back(row.record_number);
+  EXPECT_EQ(seen, expected);
+  const std::string stored = std::to_string(rows - static_cast<int>(expected.size()));
+  EXPECT_EQ(scalar("SELECT count(*) FROM logged WHERE serial > 0"), stored);
+  EXPECT_EQ(scalar("SELECT count(*) FROM row_log"), stored);
+  EXPECT_EQ(scalar("SELECT count(*) FROM (SELECT id FROM row_log EXCEPT SELECT id FROM logged WHERE serial > 0) m"), "0");
+  const int taken = std::stoi(scalar("SELECT last_value FROM taken"));
+  const int fired = std::stoi(scalar("SELECT count(*) FROM statement_log"));
+  RecordProperty("sequence_values", taken);
+  RecordProperty("statement_firings", fired);
+  EXPECT_LE(taken, 3 * rows + rows / 2);
+  EXPECT_LE(fired, 2 * static_cast<int>(expected.size()) + 10);
+}
