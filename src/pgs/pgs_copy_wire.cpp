@@ -69,6 +69,8 @@ pgs_copy_wire::step pgs_copy_wire::collect() {
       failed = true;
       const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
       sqlstate = state ? state : "";
+      const char* named = PQresultErrorField(result, PG_DIAG_CONSTRAINT_NAME);
+      constraint = named ? named : "";
       message = copying ? "The server began an unexpected COPY" : PQresultErrorMessage(result);
       if (message.empty()) message = PQerrorMessage(connection);
     }

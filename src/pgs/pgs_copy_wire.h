@@ -38,6 +38,8 @@ class pgs_copy_wire {
   /// after a lost connection) and the server's whole message with its context lines.
   const std::string& error_sqlstate() const { return sqlstate; }
   const std::string& error_message() const { return message; }
+  /// The constraint the last `failed` step names (PG_DIAG_CONSTRAINT_NAME); empty when none.
+  const std::string& error_constraint() const { return constraint; }
   /// The rows the query's last statement that returned rows returned (NULL as the empty text).
   const std::vector<std::vector<std::string>>& rows() const { return tuples; }
   /// How many statements of the last query string succeeded before the step it returned (a COPY
@@ -51,6 +53,7 @@ class pgs_copy_wire {
   pg_conn* connection;
   std::string sqlstate;
   std::string message;
+  std::string constraint;
   std::vector<std::vector<std::string>> tuples;
   std::size_t succeeded = 0;
 };

@@ -632,3 +632,54 @@ TEST_F(ServerPgsCopy, RefusalsFoundByTheServerSidePassTryEachGoodRowOnceAndFireS
   EXPECT_LE(taken, 3 * rows + rows / 2);
   EXPECT_LE(fired, 2 * static_cast<int>(expected.size()) + 10);
 }
+
+TEST_F(ServerPgsCopy, RowsAConstraintCheckedAtCommitRefusesAreFoundByTheirLineWhereNoLaterRowCanMeetIt) {
+  // Constraints DEFERRABLE INITIALLY DEFERRED. A unique key and a foreign key to another table
+  // refuse the same rows at commit as when each COPY ends: those rows are reported, the rest land.
+  // A foreign key to the table itself may be met by a later row, so it stays checked at commit:
+  // a row referencing a later one lands; a row referencing none fails the worksheet, named.
+  auto keyed = existing(
+      "CREATE TABLE public.target (k int PRIMARY KEY);"
+      "INSERT INTO public.target SELECT g FROM generate_series(1, 400) g WHERE g % 37 <> 0;"
+      "CREATE TABLE public.deferred (id int CONSTRAINT deferred_id_key UNIQUE DEFERRABLE INITIALLY DEFERRED,"
+      " k int CONSTRAINT deferred_k_fkey REFERENCES public.target DEFERRABLE INITIALLY DEFERRED);"
+      "INSERT INTO public.deferred VALUES (-5, 1)",
+      L"public.deferred");
+  std::vector<int> expected;
+  for (int i = 1; i <= 400; ++i) {
+    const int id = i == 250 ? 10 : i == 300 ? -5 : i;  // an earlier row's key, a key the table holds
+    keyed->append_record(*make_record({{L"id", ole_variant(id)}, {L"k", ole_variant(i)}}));
+    if (i % 37 == 0 || i == 250 || i == 300) expected.push_back(i);
+  }
+  keyed->finish();
+  std::vector<int> seen;
+  for (const auto& row : keyed->take_row_errors()) seen.push_back(row.record_number);
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(scalar("SELECT count(*) FROM deferred"), std::to_string(1 + 400 - expected.size()));
+
+  db->query(L"CREATE TABLE public.tree (id int PRIMARY KEY, up int CONSTRAINT tree_up_fkey REFERENCES public.tree"
+            L" DEFERRABLE INITIALLY DEFERRED)");
+  for (const int missing : {0, 999}) {
+    SCOPED_TRACE(missing);
+    db->query(L"TRUNCATE public.tree");
+    auto tree = existing("SELECT 1", L"public.tree");
+    for (int i = 1; i <= 200; ++i)  // each row refers to the next; the last to none or to a missing one
+      tree->append_record(*make_record(
+          {{L"id", ole_variant(i)}, {L"up", i < 200 ? ole_variant(i + 1) : missing ? ole_variant(missing) : null_value()}}));
+    if (!missing) {
+      tree->finish();
+      EXPECT_TRUE(tree->take_row_errors().empty());
+      EXPECT_EQ(scalar("SELECT count(*) FROM tree"), "200");
+      continue;
+    }
+    try {
+      tree->finish();
+      ADD_FAILURE() << "the commit took a row no row of the table refers to";
+    } catch (const tk_exception& e) {
+      EXPECT_EQ(e.message().rfind("No row of this worksheet was stored: the constraint \"tree_up_fkey\", checked at commit", 0),
+                0u)
+          << e.message();
+    }
+    EXPECT_EQ(scalar("SELECT count(*) FROM tree"), "0");
+  }
+}
