@@ -109,6 +109,11 @@ void error_handler::collect(const std::string& text) {
   if (m_listed.size() < max_listed_errors) m_listed.push_back(text);
 }
 
+void error_handler::list_report(const std::string& text) {
+  std::lock_guard lock(m_mutex);
+  if (m_listed.size() < max_listed_errors) m_listed.push_back(text);
+}
+
 void error_handler::show_error(const std::string& text) {
   if (error_presenter* presenter = m_presenter.load())
     presenter->error(text);
@@ -162,4 +167,21 @@ void error_handler::handle(const tk_exception& e, bool top_level) {
   const error_presenter::continue_answer answer = presenter->ask_continue(text);
   if (answer.abort && !top_level) throw tk_final_exception();
   if (answer.do_not_show_again) set_quiet(true);
+}
+
+bool error_handler::asks_to_continue() const noexcept {
+  const error_presenter* presenter = m_presenter.load();
+  return presenter && presenter->mode() == error_presenter::dispatch::interactive && !is_quiet();
+}
+
+void error_handler::tell(const tk_exception& e) {
+  tk_log(2, "error_handler::tell");
+  count_reported_error(tk_level_recoverable);
+  const report_text report = compose_message(e);
+  tk_log(3, "Error:\n%s", report.logged());
+  const std::string text = report.shown();
+  collect(text);
+  if (is_quiet()) return;
+  const error_presenter* presenter = m_presenter.load();
+  if (!presenter || presenter->mode() == error_presenter::dispatch::by_level) show_error(text);
 }

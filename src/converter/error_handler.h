@@ -60,6 +60,17 @@ public:
   /// `tmd_exit_signal` (the program ends).
   void handle(const tk_exception& e, bool top_level);
 
+  /// Reports a recoverable error that asks nothing, for what no answer could change (a selected
+  /// entry a run does not convert): logged, counted and listed like any report; shown where
+  /// reports are shown by level (the console) unless silenced, and only listed where the user
+  /// would be asked.
+  void tell(const tk_exception& e);
+  /// Whether a recoverable error reported now would ask the user to continue or abort.
+  bool asks_to_continue() const noexcept;
+  /// Lists a report that its reporter showed by its own means (a box of its own) and counted, so
+  /// that the final report holds it too; also before the frame is initialised.
+  void list_report(const std::string& text);
+
   /// Silenced reports: no Continue/Abort question and no error box (interactively set by the
   /// "do not show again" box; in the agent by its silent option). Internal errors are always shown.
   bool is_quiet() const noexcept { return m_quiet.load(); }

@@ -156,7 +156,10 @@ bool tamarind_convertor::load_profile_file(const std::wstring& path, bool list_s
     restore();
     throw;
   }
-  if (!loaded) restore();
+  if (!loaded)
+    restore();
+  else
+    ++m_profile_loads;
   return loaded;
 }
 

@@ -96,6 +96,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// throws, every setting is as it was before the call (a half-loaded profile would otherwise
   /// reach the key store, or the next run).
   bool load_profile_file(const std::wstring& path, bool list_sheets = true);
+  /// How many profiles have loaded (successfully) into these settings.
+  unsigned profile_loads() const noexcept { return m_profile_loads; }
 
   // ---- worksheet selection -------------------------------------------------------------
   /// Keeps only the named worksheets (see xls_reader) and remembers whether names were given, so a
@@ -176,10 +178,16 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   void report_missing(const std::vector<std::wstring>& names);
   /// Lists the open workbook and applies the selection again (or takes every worksheet).
   void prepare_worksheets(dao_database& workbook);
-  /// Starts the typing pass of every worksheet to convert, several at once, before anything is
-  /// written; true when at least one of them can be read. Outside mode 0, `meanwhile` runs while
-  /// the passes go on (it must not throw).
-  bool type_worksheets(dao_database& workbook, const std::function<void()>& meanwhile);
+  /// Types every worksheet to convert, several at once, before anything is written. Tells, in map
+  /// order, which of them are known to have failed their pass: all of them once every pass has
+  /// ended; outside mode 0, where no question can be asked, `meanwhile` runs while the passes go
+  /// on (it must not throw) and only the first readable one is waited for.
+  std::vector<bool> type_worksheets(dao_database& workbook, const std::function<void()>& meanwhile);
+  /// Reports each worksheet known to have failed its typing pass (an Abort ends the run there);
+  /// one that opens after all is no longer marked failed.
+  void report_unreadable(dao_database& workbook, std::vector<bool>& failed);
+  /// Reports each selected query as not converted.
+  void report_queries();
   /// Converts one worksheet; `destination` is null only when no worksheet could be read.
   void convert_worksheet(pgs_database* destination, dao_database& workbook, const std::wstring& sheet,
                          const sheet_ref& source_sheet);
@@ -203,6 +211,7 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   bool m_every_worksheet = false;
   bool m_nothing_chosen = false;
   std::wstring m_replace_only;
+  unsigned m_profile_loads = 0;
   std::atomic<bool> m_drop_pending{false};
   std::atomic<bool> m_finish_page_shown{false};
   /// Guards the decision to cancel a server statement against the run entering or leaving one.

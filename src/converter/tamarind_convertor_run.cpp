@@ -55,6 +55,7 @@ constexpr std::chrono::milliseconds stop_grace(500);
 
 const char* const stopped_text = "The conversion was stopped by the user.";
 const char* const no_worksheet_text = "There is no worksheet to convert.";
+const char* const query_not_converted_text = "Query '%s' was not converted: only worksheets are converted.";
 const char* const no_readable_worksheet_text =
     "None of the worksheets to convert can be read; the destination was left as it was.";
 
@@ -223,6 +224,15 @@ void tamarind_convertor::prepare_worksheets(dao_database& workbook) {
   }
 }
 
+void tamarind_convertor::report_queries() {
+  // Only worksheets become tables: a selected query is told as not converted, never passed over.
+  for (const auto& [name, text] : selected) {
+    if (text.empty()) continue;
+    handler().set_context(std::wstring());
+    handler().tell(tk_exception(tk_format(query_not_converted_text, name), tk_level_recoverable));
+  }
+}
+
 void tamarind_convertor::convert_from_xls() {
   tk_log(2, "tamarind_convertor::convert_from_xls(src=%s, dest=%s)", src, dest);
   dao_engine dao(0);
@@ -234,6 +244,7 @@ void tamarind_convertor::convert_from_xls() {
   // The destination is touched only once the workbook is open and at least one selected worksheet
   // has been read whole: a workbook whose sheets are all damaged leaves it as it was.
   std::unique_ptr<dao_database> workbook = open_xls(dao, src, x_fnames);
+  report_queries();
   if (m_nothing_chosen) {
     // The user chose to convert nothing: the destination stays as it is, even a pending drop.
     tk_log(3, "No worksheet was chosen: nothing is converted");
@@ -248,7 +259,7 @@ void tamarind_convertor::convert_from_xls() {
   // typing has proved the workbook readable, where it came before.
   std::unique_ptr<pgs_database> destination;
   std::exception_ptr opening_failure;
-  const bool any_readable = type_worksheets(*workbook, [&] {
+  std::vector<bool> failed = type_worksheets(*workbook, [&] {
     try {
       tmd_blocking_section section(*this);
       destination = open_existing_dest();
@@ -256,6 +267,9 @@ void tamarind_convertor::convert_from_xls() {
       opening_failure = std::current_exception();
     }
   });
+  // Told before the destination is touched: an Abort at a worksheet's question leaves it as it was.
+  report_unreadable(*workbook, failed);
+  const bool any_readable = std::find(failed.begin(), failed.end(), false) != failed.end();
   if (!any_readable || mode == 0) destination.reset();
   if (any_readable) {
     if (opening_failure) std::rethrow_exception(opening_failure);
@@ -272,15 +286,18 @@ void tamarind_convertor::convert_from_xls() {
       frame->spreadsheet_started(src, sheets_total.load());
   }
 
-  // A worksheet that could not be read is reported in its place, with the error opening it gives.
+  // A worksheet whose typing pass is still under way is reported in its place if it fails.
+  std::size_t position = 0;
   for (const auto& [sheet, source_sheet] : worksheets) {
     throw_if_stopped();
-    try {
-      convert_worksheet(destination.get(), *workbook, sheet, source_sheet);
-    } catch (const tk_exception& e) {
-      if (stop_requested()) throw tk_final_exception();
-      handler().set_context(get_cur_sheet());
-      handler().handle(e, false);
+    if (!failed[position++]) {
+      try {
+        convert_worksheet(destination.get(), *workbook, sheet, source_sheet);
+      } catch (const tk_exception& e) {
+        if (stop_requested()) throw tk_final_exception();
+        handler().set_context(get_cur_sheet());
+        handler().handle(e, false);
+      }
     }
     sheets_done.fetch_add(1);
   }
@@ -292,18 +309,40 @@ void tamarind_convertor::convert_from_xls() {
   }
 }
 
-bool tamarind_convertor::type_worksheets(dao_database& workbook, const std::function<void()>& meanwhile) {
+std::vector<bool> tamarind_convertor::type_worksheets(dao_database& workbook,
+                                                      const std::function<void()>& meanwhile) {
   std::vector<int> positions;
   for (const auto& entry : worksheets) positions.push_back(entry.second.position);
-  // Replacing the database waits for every worksheet's pass. Otherwise a worksheet's table is
-  // touched only once its own pass has ended (opening it waits for that), so the passes of later
-  // worksheets go on while the first ones are written.
-  if (mode == 0 || m_drop_pending.load()) {
+  // Replacing the database, or a run that may ask about a worksheet that cannot be read, waits
+  // for every worksheet's pass: that question comes before the destination is touched. Otherwise
+  // a worksheet's table is touched only once its own pass has ended (opening it waits for that),
+  // so the passes of later worksheets go on while the first ones are written.
+  if (mode == 0 || m_drop_pending.load() || handler().asks_to_continue()) {
     std::vector<bool> readable = workbook.type_tables(positions);
     readable.resize(positions.size(), true);
-    return std::find(readable.begin(), readable.end(), true) != readable.end();
+    readable.flip();
+    return readable;
   }
-  return workbook.type_tables_until_readable(positions, meanwhile);
+  const bool any_readable = workbook.type_tables_until_readable(positions, meanwhile);
+  return std::vector<bool>(positions.size(), !any_readable);
+}
+
+void tamarind_convertor::report_unreadable(dao_database& workbook, std::vector<bool>& failed) {
+  std::size_t position = 0;
+  for (const auto& [sheet, source_sheet] : worksheets) {
+    if (!failed[position++]) continue;
+    throw_if_stopped();
+    try {
+      // Opening a worksheet whose pass failed gives that failure again.
+      workbook.get_table_at(source_sheet.position, 1);
+      failed[position - 1] = false;  // readable after all: converted in its turn
+    } catch (const tk_exception& e) {
+      if (stop_requested()) throw tk_final_exception();
+      handler().set_context(sheet);
+      handler().handle(e, false);
+    }
+  }
+  handler().set_context(std::wstring());
 }
 
 void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_database& workbook,

@@ -1,6 +1,7 @@
 #include "pgs/pgs_copy_dense.h"
 
 #include "pgs/pgs_sql_text.h"
+#include "pgs/pgs_sqlstate.h"
 
 namespace {
 
@@ -8,7 +9,8 @@ const char* const setup_quote = "$tmd_setup$";
 
 // %1$s the table, %2$s its column list, %3$s the values of `v` in that order, %4$L the column names,
 // %5$s the statement that picks the screened lines into `picked` (see pgs_copy_screen_call), %6$s
-// the values of `g` in that order, %7$s the guess that `v` is refused (see the setup).
+// the values of `g` in that order, %7$s the guess that `v` is refused (see the setup), %8$s the
+// SQLSTATE classes of a row's own fault, an SQL list (pgs_row_error_classes_sql).
 // Like COPY, the insert takes a value given for an identity column generated always.
 //
 // The pass stores the lines in line order in one try (an exception block) that stays when it
@@ -71,12 +73,13 @@ BEGIN
               WHEN OTHERS THEN
                 GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE, tmd_message = MESSAGE_TEXT,
                   tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
-                IF left(tmd_state, 2) NOT IN ('22', '23', '54') THEN RAISE; END IF;
+                IF left(tmd_state, 2) NOT IN %8$s THEN RAISE; END IF;
             END;
             stage := 'line';
             IF NOT passed THEN
               gone[at] := true;
-              IF NOT screen OR tmd_state <> '23503' THEN  -- a foreign key may be met by an earlier line
+              -- A foreign key, or a trigger's own check, may be met by an earlier line.
+              IF NOT screen OR (tmd_state <> '23503' AND left(tmd_state, 2) <> 'P0') THEN
                 tmd_message := 'ERROR:  ' || tmd_message
                   || CASE WHEN tmd_detail <> '' THEN E'\nDETAIL:  ' || tmd_detail ELSE '' END
                   || CASE WHEN hint <> '' THEN E'\nHINT:  ' || hint ELSE '' END;
@@ -106,8 +109,8 @@ BEGIN
       failed := true;
       GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE, tmd_message = MESSAGE_TEXT,
         tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
-      IF stage IS NULL OR left(tmd_state, 2) NOT IN ('22', '23', '54', CASE WHEN stage = 'guess' THEN '42' ELSE '22' END)
-      THEN
+      -- A guess that fails on this table's values (class 22 or 42) only stops the guessing.
+      IF stage IS NULL OR (left(tmd_state, 2) NOT IN %8$s AND NOT (stage = 'guess' AND left(tmd_state, 2) = '42')) THEN
         RAISE;
       END IF;
     END;
@@ -241,7 +244,8 @@ BEGIN
                  'tmd_message text, tmd_detail text, tmd_state text) LANGUAGE plpgsql SET jit = off AS %L',
                  format(body, target, list, vals, cols,
                         format('SELECT array_agg("tmd:line") INTO picked FROM (SELECT "tmd:line", %s '
-                               'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false')), kept, guess));
+                               'FROM pg_temp.tmd_stage) AS tmd_s WHERE %s', casts, coalesce(tests, 'false')), kept, guess,
+                        )SQL" + pgs_sql_literal(pgs_row_error_classes_sql()) + R"SQL());
 END )SQL" + std::string(setup_quote) + "; COPY pg_temp.tmd_stage FROM STDIN";
   return sql;
 }

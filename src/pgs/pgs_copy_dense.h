@@ -1,11 +1,14 @@
 #pragma once
 // The server-side pass for a segment whose refused rows are dense: its remaining lines go by one
 // COPY into a staging table of text columns (COPY's text format decodes them as for the table),
-// then one call of a temporary function stores them in line order as one COPY would, inserting each
-// line for real in an exception block that runs on until a line is refused; that block is undone
-// (its subtransaction and locks go with it), the lines before the refused one are stored again by
-// one statement, and the refused lines are returned with their errors. A failure of that second
-// store (a table that answers otherwise the second time) fails the call. Each value goes through its column's input function with the
+// then one call of a temporary function stores them in line order as one COPY would: the lines go
+// in runs, one INSERT a run, within one exception block that stays when it reaches the end; a line
+// a guess suspects (a key held, a CHECK, a NOT NULL, a missing referenced row) is tried alone in a
+// block that is always undone (its subtransaction and locks go with it) and inserted only when it
+// passed. A refusal the guess missed undoes the try: its stored lines go again by one statement,
+// and the run that failed goes line by line to its refused line. The refused lines are returned
+// with their errors; a failure of that second store (a table that answers otherwise the second
+// time) fails the call. Each value goes through its column's input function with the
 // column's type modifier (json_populate_record), as COPY does; tables with a column of another kind
 // (arrays, composites, json, domains) or with rules on insert are left to the probing replay.
 #include <string>
@@ -23,6 +26,7 @@ inline constexpr const char* pgs_copy_dense_call = "SELECT * FROM pg_temp.tmd_de
 /// The query that screens the staged lines instead: the lines the table would refuse whatever
 /// lines come before them (a key it holds, a CHECK, a NOT NULL) are guessed in one statement, each
 /// guess is tried as the pass tries a line, and the refused ones are returned as the pass returns
-/// them (a foreign key's refusal not: an earlier line may meet it); nothing is stored. A single row
-/// of line -1 says the guess could not be made (its message and SQLSTATE follow).
+/// them (a foreign key's refusal or a trigger's not: an earlier line may meet it); nothing is
+/// stored. A single row of line -1 says the guess could not be made (its message and SQLSTATE
+/// follow).
 inline constexpr const char* pgs_copy_screen_call = "SELECT * FROM pg_temp.tmd_dense(true)";

@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "pgs/pgs_copy_dense.h"
+#include "pgs/pgs_copy_savepoints.h"
 #include "pgs/pgs_copy_spool.h"
 #include "pgs/pgs_copy_stream.h"
 #include "pgs/pgs_copy_wire.h"
+#include "pgs/pgs_sqlstate.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 
@@ -55,25 +57,18 @@ constexpr std::size_t dense_after_refusals = 4;
 constexpr double screen_gap = 500;
 constexpr double screen_least_gaps = 8;
 
-const char* const rollback_probe = "ROLLBACK TO SAVEPOINT tmd_probe; ";
-const char* const release_probe = "RELEASE SAVEPOINT tmd_probe; ";
-const char* const rollback_segment = "ROLLBACK TO SAVEPOINT tmd_segment; ";
-
 const char* const not_taken = "The server did not take the replay of refused COPY data";
 const char* const replay_failed = "The replay of refused COPY data failed";
 
 }  // namespace
 
-bool pgs_is_row_error(const std::string& sqlstate) {
-  return sqlstate.rfind("22", 0) == 0 || sqlstate.rfind("23", 0) == 0 || sqlstate.rfind("54", 0) == 0;
-}
-
 pgs_copy_refusal pgs_copy_replay::classify(const pgs_copy_wire& wire, const std::string& relation) {
   pgs_copy_refusal why;
-  why.sqlstate = wire.error_sqlstate();
+  const pgs_server_error& error = wire.error();
+  why.sqlstate = error.sqlstate;
   std::string detail;
-  why.line = pgs_copy_error_line(wire.error_message(), relation, &detail);
-  why.message = pgs_copy_error_text(wire.error_message(), detail);
+  why.line = pgs_copy_error_line(error.context, relation, &detail);
+  why.message = pgs_copy_error_text(error, detail);
   return why;
 }
 
@@ -114,7 +109,7 @@ void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_
 }
 
 std::string pgs_copy_replay::probe_end_statements() const {
-  return probe_open ? std::string(rollback_probe) + release_probe : std::string();
+  return probe_open ? std::string(pgs_rollback_probe) + pgs_release_probe : std::string();
 }
 
 bool pgs_copy_replay::pass_due(double most_gap, double least_gaps) const {
@@ -153,25 +148,23 @@ bool pgs_copy_replay::stage_and_call(std::size_t from, const char* call) {
   sql.swap(owed);
   sql += probe_end_statements();
   probe_open = false;
-  sql += "SAVEPOINT tmd_stage; ";
+  sql += pgs_open_stage;
   sql += dense_setup;
-  const char* const drop_stage = "ROLLBACK TO SAVEPOINT tmd_stage; RELEASE SAVEPOINT tmd_stage; ";
   step result = wire.send(sql);
   if (result == step::copy_in) {
     feed_numbered(from, lines);
     result = wire.end_copy();
   }
   if (result != step::done) {
-    const std::string& state = wire.error_sqlstate();
-    // A lost connection or a cancelled statement ends the worksheet as anywhere else.
-    if (result == step::copy_in || state.empty() || state.rfind("57", 0) == 0 || state.rfind("08", 0) == 0)
-      failure(result, replay_failed);
+    // A fault of the server or the session (a lost connection, a cancelled statement) ends the
+    // worksheet as anywhere else.
+    if (result == step::copy_in || pgs_is_session_fault(wire.error_sqlstate())) failure(result, replay_failed);
     tk_log(2, "COPY replay: no server-side pass (%s)", wire.error_message());
     dense_off = true;
-    owed = drop_stage;
+    owed = pgs_drop_stage;
     return false;
   }
-  result = wire.send(std::string("RELEASE SAVEPOINT tmd_stage; ") + call);
+  result = wire.send(std::string(pgs_release_stage) + call);
   if (result == step::failed && pgs_is_row_error(wire.error_sqlstate())) {
     // The pass stores lines it had taken again; a table that answers otherwise the second time (a
     // trigger that reads the clock or other sessions' rows) refuses one then. The segment's
@@ -180,7 +173,7 @@ bool pgs_copy_replay::stage_and_call(std::size_t from, const char* call) {
            static_cast<int>(from));
     dense_off = true;
     cautious = true;
-    owed = rollback_segment;
+    owed = pgs_rollback_segment;
     stored_to = 0;
     decided_to = from;
     return false;
@@ -199,7 +192,7 @@ void pgs_copy_replay::take_refused(std::size_t from, bool settle) {
       failure(step::failed, replay_failed);
     pgs_copy_refusal why;
     why.line = line + 1;
-    why.message = pgs_copy_error_text(row.at(1), row.at(2));
+    why.message = pgs_copy_with_column(row.at(1), row.at(2));
     why.sqlstate = row.at(3);
     refused[line] = true;
     settled[line] = settle;
@@ -236,10 +229,10 @@ void pgs_copy_replay::probe() {
   // One query: undo the last probe, store what it found good, open the next probe.
   std::string sql;
   sql.swap(owed);
-  if (probe_open) sql += rollback_probe;
-  if (probe_open && redo) sql += release_probe;
+  if (probe_open) sql += pgs_rollback_probe;
+  if (probe_open && redo) sql += pgs_release_probe;
   if (redo) sql += copy_sql + "; ";
-  if (redo || !probe_open) sql += "SAVEPOINT tmd_probe; ";
+  if (redo || !probe_open) sql += pgs_open_probe;
   sql += copy_sql;
   probe_open = false;
   step result = wire.send(sql);
@@ -266,7 +259,7 @@ void pgs_copy_replay::probe() {
       // The probe reached the segment's end with nothing before it left to store: it stays.
       stored_to = to;
       probe_open = false;
-      owed = release_probe;
+      owed = pgs_release_probe;
     }
     // Halving, the refused line lies in the next half of what is left.
     probe_lines = halving ? std::max<std::size_t>(probe_lines / 2, 1) : std::min(probe_lines * 2, spool.size());
@@ -342,7 +335,7 @@ void pgs_copy_replay::restart(const pgs_copy_refusal& why, std::size_t redo_to) 
     throw tk_exception("The server keeps refusing rows it had taken: " + why.message, tk_level_recoverable);
   tk_log(2, "COPY replay: storing refused (%s); the segment's stored lines go again", why.sqlstate);
   cautious = true;
-  owed = rollback_segment;
+  owed = pgs_rollback_segment;
   probe_open = false;
   const std::size_t stored_before = stored_to;
   stored_to = 0;
@@ -412,7 +405,7 @@ void pgs_copy_replay::store_only_before(std::size_t line) noexcept {
   try {
     std::string sql;
     sql.swap(owed);
-    sql += rollback_segment;
+    sql += pgs_rollback_segment;
     sql += copy_sql;
     if (wire.send(sql) != step::copy_in) throw tk_exception(std::string(not_taken), tk_level_recoverable);
     feed(0, line);

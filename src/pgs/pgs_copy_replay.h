@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "pgs/pgs_copy_wire.h"
+#include "pgs/pgs_sqlstate.h"
 
 class pgs_copy_spool;
 
@@ -47,10 +48,6 @@ struct pgs_copy_refusal {
   std::string message;   ///< the server's message without its context, for a row error
   std::string sqlstate;
 };
-
-/// Whether a SQLSTATE is a row's own fault (data exceptions, integrity violations, a row too
-/// large), so that the rows around it can still be stored.
-bool pgs_is_row_error(const std::string& sqlstate);
 
 class pgs_copy_replay {
  public:

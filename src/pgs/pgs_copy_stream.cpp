@@ -9,8 +9,10 @@
 #include "pgs/pgs_copy_deferred.h"
 #include "pgs/pgs_copy_dense.h"
 #include "pgs/pgs_copy_replay.h"
+#include "pgs/pgs_copy_savepoints.h"
 #include "pgs/pgs_copy_wire.h"
 #include "pgs/pgs_exception.h"
+#include "pgs/pgs_sqlstate.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_logger.h"
 
@@ -25,9 +27,6 @@ constexpr std::size_t send_batch_bytes = 64 << 10;
 // server, idle while the COPY starts, begins storing rows as soon as the first lines are made.
 constexpr std::size_t first_batch_bytes = 4 << 10;
 
-const char* const open_segment_sql = "SAVEPOINT tmd_segment; ";
-const char* const release_segment = "RELEASE SAVEPOINT tmd_segment; ";
-const char* const rollback_segment = "ROLLBACK TO SAVEPOINT tmd_segment; ";
 // Checks now what the commit would check, so that a refusal arrives with the constraint's name.
 const char* const check_deferred = "SET CONSTRAINTS ALL IMMEDIATE";
 
@@ -51,37 +50,40 @@ std::string copy_statement(const std::string& table, const std::vector<std::stri
 
 }  // namespace
 
-std::size_t pgs_copy_error_line(const std::string& message, const std::string& relation, std::string* detail) {
+std::size_t pgs_copy_error_line(const std::string& context, const std::string& relation, std::string* detail) {
   const std::string marker = "COPY " + relation + ", line ";
-  const auto at = message.find(marker);
-  if (at == std::string::npos) return 0;
-  std::size_t pos = at + marker.size();
-  std::size_t line = 0;
-  const std::size_t digits_start = pos;
-  while (pos < message.size() && message[pos] >= '0' && message[pos] <= '9' && pos - digits_start < 18)
-    line = line * 10 + static_cast<std::size_t>(message[pos++] - '0');
-  if (pos == digits_start) return 0;
-  if (detail) {
-    const auto eol = message.find('\n', pos);
-    *detail = message.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+  for (std::size_t entry = 0; entry < context.size();) {
+    std::size_t eol = context.find('\n', entry);
+    if (eol == std::string::npos) eol = context.size();
+    if (context.compare(entry, marker.size(), marker) == 0 && entry + marker.size() <= eol) {
+      std::size_t pos = entry + marker.size();
+      const std::size_t digits_start = pos;
+      std::size_t line = 0;
+      while (pos < eol && context[pos] >= '0' && context[pos] <= '9' && pos - digits_start < 18)
+        line = line * 10 + static_cast<std::size_t>(context[pos++] - '0');
+      if (pos > digits_start && (pos == eol || context[pos] == ',' || context[pos] == ':')) {
+        if (detail) {
+          std::size_t end = context.size();
+          while (end > pos && context[end - 1] == '\n') --end;
+          *detail = context.substr(pos, end - pos);
+        }
+        return line;
+      }
+    }
+    entry = eol + 1;
   }
-  return line;
+  return 0;
 }
 
-std::string pgs_copy_error_text(const std::string& message, const std::string& detail) {
-  // The context's line number counts within one replay COPY and would mislead: drop the context.
-  std::string text;
-  std::size_t start = 0;
-  while (start < message.size()) {
-    auto eol = message.find('\n', start);
-    if (eol == std::string::npos) eol = message.size();
-    const std::string_view line(message.data() + start, eol - start);
-    if (line.rfind("CONTEXT:", 0) != 0 && !line.empty()) {
-      if (!text.empty()) text += '\n';
-      text += line;
-    }
-    start = eol + 1;
-  }
+std::string pgs_copy_error_text(const pgs_server_error& error, const std::string& detail) {
+  if (error.primary.empty()) return pgs_copy_with_column(error.message, detail);  // no fields: as told
+  std::string text = (error.severity.empty() ? std::string("ERROR") : error.severity) + ":  " + error.primary;
+  if (!error.detail.empty()) text += "\nDETAIL:  " + error.detail;
+  if (!error.hint.empty()) text += "\nHINT:  " + error.hint;
+  return pgs_copy_with_column(std::move(text), detail);
+}
+
+std::string pgs_copy_with_column(std::string text, const std::string& detail) {
   if (detail.rfind(", column ", 0) == 0) text += " (" + detail.substr(2) + ")";
   return text;
 }
@@ -123,7 +125,7 @@ void pgs_copy_stream::release() noexcept {
   }
 }
 
-void pgs_copy_stream::fail(const std::string& text) {
+void pgs_copy_stream::fail(std::string text) {
   broken = true;
   tk_log(3, "%s", text);
   release();
@@ -152,7 +154,7 @@ void pgs_copy_stream::open_segment() {
     const bool asking = !deferred_asked && !deferred_setup.empty();
     if (asking) sql += deferred_setup + "; ";
     deferred_asked = true;
-    const step result = wire->send(sql + open_segment_sql + copy_sql);
+    const step result = wire->send(sql + pgs_open_segment + copy_sql);
     owed.clear();
     if (asking && result == step::copy_in)
       checked_at_commit = !wire->rows().empty() && !wire->rows().front().at(0).empty();
@@ -209,7 +211,7 @@ void pgs_copy_stream::end_segment() {
   }
   copying = false;
   if (result == step::done) {
-    owed = release_segment;
+    owed = pgs_release_segment;
     spool.clear();
     return;
   }
@@ -221,18 +223,18 @@ void pgs_copy_stream::replay_segment() {
   const pgs_copy_refusal first = pgs_copy_replay::classify(*wire, relation);
   tk_log(2, "COPY refused (%s), line %d: replaying %d lines", first.sqlstate, static_cast<int>(first.line),
          static_cast<int>(spool.size()));
-  owed = rollback_segment;
+  owed = pgs_rollback_segment;
   pgs_copy_replay replay(*wire, spool, copy_sql, relation, owed, dense_setup);
   try {
     replay.run(first, [this](std::size_t line, const pgs_copy_refusal& why) { report(line, why.message); });
   } catch (...) {
     if (!sink_ended) fail_with_current_exception();
-    owed += release_segment;
+    owed += pgs_release_segment;
     spool.clear();
     commit_after_stop();
     throw;
   }
-  owed += release_segment;
+  owed += pgs_release_segment;
   spool.clear();
 }
 
@@ -255,13 +257,13 @@ void pgs_copy_stream::report(std::size_t line, const std::string& message) {
 void pgs_copy_stream::commit() {
   try {
     // The commit ends a segment's savepoint with the transaction: a release alone is not sent.
-    if (owed == release_segment) owed.clear();
+    if (owed == pgs_release_segment) owed.clear();
     if (checked_at_commit) owed += check_deferred;
     if (!owed.empty()) {
       const step result = wire->send(owed);
       owed.clear();
       if (result == step::failed && checked_at_commit && integrity_violation(wire->error_sqlstate()))
-        fail(refused_at_commit(wire->error_constraint(), wire->error_message()));
+        fail(refused_at_commit(wire->error().constraint, wire->error_message()));
       if (result != step::done)
         fail(result == step::failed ? wire->error_message() : std::string("The server began an unexpected COPY"));
     }

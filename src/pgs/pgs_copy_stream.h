@@ -3,9 +3,9 @@
 //
 // The lines go out as one COPY per segment (a few megabytes), each inside the savepoint
 // tmd_segment, and are also kept in a spool file. A clean load therefore costs one COPY statement
-// per segment. When the server refuses a segment because of a row's data (SQLSTATE classes 22, 23,
-// 54), the segment is rolled back to its savepoint and replayed from the spool (pgs_copy_replay):
-// the lines the server takes are stored, each line it refuses becomes a row error, in line order.
+// per segment. When the server refuses a segment because of a row's fault (pgs_is_row_error), the
+// segment is rolled back to its savepoint and replayed from the spool (pgs_copy_replay): the lines
+// the server takes are stored, each line it refuses becomes a row error, in line order.
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -21,6 +21,7 @@ class dbtransaction;
 }  // namespace pqxx
 
 class pgs_copy_wire;
+struct pgs_server_error;
 
 /// The default segment size: large enough that closing a segment is rare, small enough that a
 /// refused row costs little to replay.
@@ -89,7 +90,8 @@ class pgs_copy_stream {
   /// is under way).
   void commit_after_stop() noexcept;
   void release() noexcept;
-  [[noreturn]] void fail(const std::string& text);
+  /// Breaks the stream. Takes its text by value: the text may be the wire's, which goes first.
+  [[noreturn]] void fail(std::string text);
   [[noreturn]] void fail_with_current_exception();
 
   pqxx::connection_base& connection;
@@ -115,9 +117,17 @@ class pgs_copy_stream {
   bool finished = false;
 };
 
-/// The line a COPY error names ("COPY <relation>, line N" in its context), or 0; `detail` receives
-/// the rest of that context (", column c: ...") when there is one.
-std::size_t pgs_copy_error_line(const std::string& message, const std::string& relation, std::string* detail = nullptr);
+/// The line a COPY error names, from the error's context field alone (one entry a line, innermost
+/// first): its first entry "COPY <relation>, line N", or 0. `detail` receives the rest of that entry
+/// (", column c: \"value\"" or ": \"line\""), which runs to the context's end: COPY's entry is the
+/// outermost one, and a value it quotes may hold line breaks.
+std::size_t pgs_copy_error_line(const std::string& context, const std::string& relation, std::string* detail = nullptr);
 
-/// The server's message without its context lines, for a row error.
-std::string pgs_copy_error_text(const std::string& message, const std::string& detail);
+/// A row error's text from the server's fields (severity, primary text, DETAIL, HINT, laid out as
+/// libpq lays them out), without the context: its line number counts within one replay COPY and
+/// would mislead. The column of a refused value follows (see pgs_copy_with_column).
+std::string pgs_copy_error_text(const pgs_server_error& error, const std::string& detail);
+
+/// `text` with the column a value was refused for after it, when `detail` (as pgs_copy_error_line
+/// gives it) names one.
+std::string pgs_copy_with_column(std::string text, const std::string& detail);

@@ -4,21 +4,19 @@
 
 #include <climits>
 
-#include <pqxx/dbtransaction>
-#include <pqxx/largeobject>
-
+#include "pgs/pgs_raw_connection.h"
 #include "tk/tk_exception.h"
 
 namespace {
 
-// libpqxx hands the libpq connection of a transaction to its large-object classes only.
-struct raw_connection_of : pqxx::largeobject {
-  static PGconn* of(const pqxx::dbtransaction& transaction) { return raw_connection(transaction); }
-};
+std::string field_of(const PGresult* result, int code) {
+  const char* value = PQresultErrorField(result, code);
+  return value ? value : "";
+}
 
 }  // namespace
 
-pgs_copy_wire::pgs_copy_wire(pqxx::dbtransaction& transaction) : connection(raw_connection_of::of(transaction)) {}
+pgs_copy_wire::pgs_copy_wire(pqxx::dbtransaction& transaction) : connection(pgs_raw_connection(transaction)) {}
 
 void pgs_copy_wire::connection_failed(const char* what) const {
   throw tk_exception(std::string(what) + PQerrorMessage(connection), tk_level_recoverable);
@@ -67,12 +65,20 @@ pgs_copy_wire::step pgs_copy_wire::collect() {
     if ((status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) && !failed) ++succeeded;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !failed) {
       failed = true;
-      const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
-      sqlstate = state ? state : "";
-      const char* named = PQresultErrorField(result, PG_DIAG_CONSTRAINT_NAME);
-      constraint = named ? named : "";
-      message = copying ? "The server began an unexpected COPY" : PQresultErrorMessage(result);
-      if (message.empty()) message = PQerrorMessage(connection);
+      failure = pgs_server_error{};
+      if (copying) {
+        failure.message = "The server began an unexpected COPY";
+      } else {
+        failure.sqlstate = field_of(result, PG_DIAG_SQLSTATE);
+        failure.message = PQresultErrorMessage(result);
+        failure.severity = field_of(result, PG_DIAG_SEVERITY);
+        failure.primary = field_of(result, PG_DIAG_MESSAGE_PRIMARY);
+        failure.detail = field_of(result, PG_DIAG_MESSAGE_DETAIL);
+        failure.hint = field_of(result, PG_DIAG_MESSAGE_HINT);
+        failure.context = field_of(result, PG_DIAG_CONTEXT);
+        failure.constraint = field_of(result, PG_DIAG_CONSTRAINT_NAME);
+      }
+      if (failure.message.empty()) failure.message = PQerrorMessage(connection);
     }
     PQclear(result);
     // A dead connection, or a COPY nobody asked for, has no end to wait for.

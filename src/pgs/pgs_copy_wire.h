@@ -14,6 +14,19 @@ class dbtransaction;
 
 struct pg_conn;
 
+/// A failure as the server reported it, field by field (a field the server did not send is empty).
+/// Structure is read from the fields only: the primary text and DETAIL may repeat a row's values.
+struct pgs_server_error {
+  std::string sqlstate;
+  std::string message;  ///< the whole text as libpq lays it out, context lines included
+  std::string severity;
+  std::string primary;
+  std::string detail;
+  std::string hint;
+  std::string context;  ///< the context entries, innermost first, one a line
+  std::string constraint;  ///< the constraint that refused a row, by name
+};
+
 class pgs_copy_wire {
  public:
   /// Where a query stands after send() or end_copy().
@@ -34,12 +47,11 @@ class pgs_copy_wire {
   /// Ends the waiting COPY's data; returns at the query's next COPY or at its end.
   step end_copy();
 
-  /// The failure the last `failed` step reported: SQLSTATE (empty when the server sent none, as
-  /// after a lost connection) and the server's whole message with its context lines.
-  const std::string& error_sqlstate() const { return sqlstate; }
-  const std::string& error_message() const { return message; }
-  /// The constraint the last `failed` step names (PG_DIAG_CONSTRAINT_NAME); empty when none.
-  const std::string& error_constraint() const { return constraint; }
+  /// The failure the last `failed` step reported. Its SQLSTATE is empty when the server sent none,
+  /// as after a lost connection. These refer into the wire: copy what must outlive it.
+  const pgs_server_error& error() const { return failure; }
+  const std::string& error_sqlstate() const { return failure.sqlstate; }
+  const std::string& error_message() const { return failure.message; }
   /// The rows the query's last statement that returned rows returned (NULL as the empty text).
   const std::vector<std::vector<std::string>>& rows() const { return tuples; }
   /// How many statements of the last query string succeeded before the step it returned (a COPY
@@ -51,9 +63,7 @@ class pgs_copy_wire {
   [[noreturn]] void connection_failed(const char* what) const;
 
   pg_conn* connection;
-  std::string sqlstate;
-  std::string message;
-  std::string constraint;
+  pgs_server_error failure;
   std::vector<std::vector<std::string>> tuples;
   std::size_t succeeded = 0;
 };

@@ -1,22 +1,16 @@
 #include "pgs/pgs_engine.h"
 
 #include <libpq-fe.h>
-#include <pqxx/largeobject>
 #include <pqxx/pqxx>
 
 #include "pgs/pgs_database.h"
 #include "pgs/pgs_exception.h"
+#include "pgs/pgs_raw_connection.h"
 #include "pgs/pgs_sql_text.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
 
 namespace {
-
-/// The libpq handle of a connection, which libpqxx hands out only to its large-object classes.
-class pgs_raw_handle : private pqxx::largeobject {
- public:
-  static pqxx::internal::pq::PGconn* of(const pqxx::dbtransaction& transaction) { return raw_connection(transaction); }
-};
 
 /// The cancel key of a fresh connection, or null when libpq cannot make one (the connection is
 /// used all the same; a stop then only ends the run between statements).
@@ -24,7 +18,7 @@ PGcancel* make_cancel_key(pqxx::connection& connection) noexcept {
   PGcancel* key = nullptr;
   try {
     pqxx::read_transaction peek(connection, "cancel_key");
-    key = PQgetCancel(pgs_raw_handle::of(peek));
+    key = PQgetCancel(pgs_raw_connection(peek));
     peek.abort();
   } catch (const std::exception& e) {
     tk_log(3, "%s", std::string(e.what()));

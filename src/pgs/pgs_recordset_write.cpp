@@ -4,13 +4,13 @@
 #include <pqxx/result>
 #include <pqxx/transaction>
 
-#include "pgs/pgs_copy_replay.h"
 #include "pgs/pgs_copy_stream.h"
 #include "pgs/pgs_database.h"
 #include "pgs/pgs_engine.h"
 #include "pgs/pgs_exception.h"
 #include "pgs/pgs_recordset.h"
 #include "pgs/pgs_sql_text.h"
+#include "pgs/pgs_sqlstate.h"
 #include "pgs/pgs_util.h"
 #include "pgs/pgs_validator.h"
 #include "tk/tk_logger.h"

@@ -73,6 +73,16 @@ TEST_F(E2eProfile, OptionsBeforeTheProfileYieldAndALaterSourceIsListedAnew) {
   EXPECT_EQ(db.tables(), (strings{"public.sheet2"}));
 }
 
+// Only worksheets become tables: a selected query is reported as not converted, never passed over.
+TEST_F(E2eProfile, ASelectedQueryIsReportedAsNotConvertedAndFailsTheRun) {
+  const std::string p = profile("src=" + book + "\r\ndest=" + db.name() + "\r\nmode=1\r\n", server_section(),
+                                "Sheet2\r\nbig=SELECT * FROM [Sheet1$]\r\n");
+  const e2e::run_result r = run_corvel({"--profile=" + p});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Error:\nQuery 'big' was not converted: only worksheets are converted.\n"), std::string::npos) << r.out;
+  EXPECT_EQ(db.tables(), (strings{"public.sheet2"}));
+}
+
 TEST_F(E2eProfile, RefusedProfilesLeaveTheDestination) {
   db.create();
   db.execute("CREATE TABLE keep_me (x integer)");

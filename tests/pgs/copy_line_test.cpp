@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pgs/pgs_copy_line.h"
+#include "pgs/pgs_copy_wire.h"
 #include "pgs/pgs_copy_stream.h"
 #include "pgs/pgs_util.h"
 #include "platform/unicode_text.h"
@@ -122,27 +123,29 @@ TEST(CopyLine, NamePairingWritesOnlyPairedFieldsInPairOrder) {
 }
 
 TEST(CopyErrorText, LineAndColumnFromTheContext) {
-  const std::string message =
-      "ERROR:  invalid input syntax for type integer: \"abc\"\n"
-      "CONTEXT:  COPY sheet1, line 3, column n: \"abc\"\n";
+  pgs_server_error error;
+  error.severity = "ERROR";
+  error.primary = "invalid input syntax for type integer: \"abc\"";
+  error.context = "COPY sheet1, line 3, column n: \"abc\"";
   std::string detail;
-  EXPECT_EQ(pgs_copy_error_line(message, "sheet1", &detail), 3u);
+  EXPECT_EQ(pgs_copy_error_line(error.context, "sheet1", &detail), 3u);
   EXPECT_EQ(detail, ", column n: \"abc\"");
-  EXPECT_EQ(pgs_copy_error_text(message, detail),
+  EXPECT_EQ(pgs_copy_error_text(error, detail),
             "ERROR:  invalid input syntax for type integer: \"abc\" (column n: \"abc\")");
 }
 
 TEST(CopyErrorText, OnlyTheTablesOwnContextCounts) {
   // A table whose name looks like a context must not be read as one; nor another table's.
-  const std::string message =
-      "ERROR:  duplicate key value violates unique constraint \"k\"\n"
-      "DETAIL:  Key (id)=(5) already exists.\n"
-      "CONTEXT:  COPY x, line 9, line 4: \"5\"\n";
-  EXPECT_EQ(pgs_copy_error_line(message, "x, line 9"), 4u);
-  EXPECT_EQ(pgs_copy_error_line(message, "y"), 0u);
-  EXPECT_EQ(pgs_copy_error_line("ERROR:  COPY y, line \n", "y"), 0u);
+  pgs_server_error error;
+  error.severity = "ERROR";
+  error.primary = "duplicate key value violates unique constraint \"k\"";
+  error.detail = "Key (id)=(5) already exists.";
+  error.context = "COPY x, line 9, line 4: \"5\"";
+  EXPECT_EQ(pgs_copy_error_line(error.context, "x, line 9"), 4u);
+  EXPECT_EQ(pgs_copy_error_line(error.context, "y"), 0u);
+  EXPECT_EQ(pgs_copy_error_line("COPY y, line \n", "y"), 0u);
   EXPECT_EQ(pgs_copy_error_line("no context at all", "x"), 0u);
-  EXPECT_EQ(pgs_copy_error_text(message, ""),
+  EXPECT_EQ(pgs_copy_error_text(error, ""),
             "ERROR:  duplicate key value violates unique constraint \"k\"\nDETAIL:  Key (id)=(5) already exists.");
 }
 

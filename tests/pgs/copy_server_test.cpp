@@ -2,6 +2,7 @@
 // record numbers, merging into existing tables, and the end of writing.
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -682,4 +683,75 @@ TEST_F(ServerPgsCopy, RowsAConstraintCheckedAtCommitRefusesAreFoundByTheirLineWh
     }
     EXPECT_EQ(scalar("SELECT count(*) FROM tree"), "0");
   }
+}
+
+// A trigger's RAISE refuses its row, raised before the row is stored or at the COPY's end, sparse
+// or dense; a fault of the server's kind ends the worksheet with the server's own text.
+TEST_F(ServerPgsCopy, RowsATriggerRaisesForAreRefusedAndAServerFaultEndsTheWorksheetWithItsText) {
+  const auto before = [](int n) { return n % 600 == 7 || (n > 1500 && n % 5 == 0); };
+  auto rs = existing(
+      "CREATE TABLE trig (n int, tag text); CREATE FUNCTION f() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+      "  IF NEW.n % 600 = 7 OR (NEW.n > 1500 AND NEW.n % 5 = 0) THEN RAISE 'before: %', NEW.n; END IF;"
+      "  IF TG_WHEN = 'AFTER' AND NEW.n % 900 = 13 THEN RAISE 'after: %', NEW.n; END IF;"
+      "  IF NEW.tag = 'fault' THEN RAISE 'gone: %', NEW.n USING ERRCODE = 'XX000'; END IF; RETURN NEW; END $$;"
+      "CREATE TRIGGER b BEFORE INSERT ON trig FOR EACH ROW EXECUTE FUNCTION f();"
+      "CREATE TRIGGER a AFTER INSERT ON trig FOR EACH ROW EXECUTE FUNCTION f()", L"public.trig");
+  rs->set_copy_segment_bytes(20000);  // several segments
+  std::vector<int> expected, seen;
+  for (int i = 1; i <= 3000; ++i) {
+    rs->append_record(*make_record({{L"n", ole_variant(i)}, {L"tag", ole_variant(L"ok")}}));
+    if (before(i) || i % 900 == 13) expected.push_back(i);
+  }
+  rs->finish();
+  for (const auto& e : rs->take_row_errors()) {
+    seen.push_back(e.record_number);
+    EXPECT_EQ(e.error.message(), (before(e.record_number) ? "ERROR:  before: " : "ERROR:  after: ") +
+                                     std::to_string(e.record_number));
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(scalar("SELECT count(*) FROM trig"), std::to_string(3000 - expected.size()));
+  rs.reset();
+  rs = existing("TRUNCATE trig", L"public.trig");
+  for (int i = 1; i <= 100; ++i)
+    rs->append_record(*make_record({{L"n", ole_variant(i)}, {L"tag", ole_variant(i == 50 ? L"fault" : L"ok")}}));
+  try {
+    rs->finish();
+    FAIL() << "a server fault was taken for a row's";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.message().rfind("ERROR:  gone: 50\n", 0), 0u) << e.message();
+  }
+  EXPECT_EQ(scalar("SELECT count(*) FROM trig"), "0");
+}
+
+// The line a COPY failed on comes from the error's context alone: values that hold what the
+// server's texts hold (the context's words, a DETAIL's, line breaks, quotes) name no line.
+TEST_F(ServerPgsCopy, ValuesThatReadLikeAServerMessageNameNoLine) {
+  auto rs = existing(
+      "CREATE TABLE t (k text UNIQUE, v int NOT NULL CHECK (v <> -1)); CREATE FUNCTION f() RETURNS trigger"
+      " LANGUAGE plpgsql AS $$ BEGIN IF NEW.v = -2 THEN RAISE 'refused %', NEW.k USING DETAIL = NEW.k; END IF;"
+      " RETURN NEW; END $$; CREATE TRIGGER c BEFORE INSERT ON t FOR EACH ROW EXECUTE FUNCTION f()", L"public.t");
+  const std::vector<std::wstring> markers = {
+      L"COPY t, line 1", L"line 5", L"column x:", L"constraint \"t_k_key\"", L"\"COPY t, line 2\"", L"x\nCOPY t, line 3",
+      L"CONTEXT:  COPY t, line 4", L"\nCOPY t, line 6: \"1\"", L"Key (k)=(COPY t, line 7) already exists.", L"'\\'"};
+  // Refused by the column's input, NOT NULL, the CHECK, the key (row 41's k again), the trigger.
+  const std::map<int, ole_variant> refused = {{51, ole_variant(L"COPY t, line 1")}, {60, ole_variant(L"x\nCOPY t, line 3")},
+                                              {65, null_value()}, {70, ole_variant(-1)}, {80, ole_variant(80)},
+                                              {90, ole_variant(-2)}};
+  std::vector<std::string> landed;
+  for (int i = 1; i <= 100; ++i) {
+    const std::wstring k = markers[static_cast<std::size_t>(i == 80 ? 41 : i) % markers.size()] + L" #" +
+                           std::to_wstring(i == 80 ? 41 : i);
+    rs->append_record(*make_record({{L"k", ole_variant(k)}, {L"v", refused.count(i) ? refused.at(i) : ole_variant(i)}}));
+    if (!refused.count(i)) landed.push_back(std::to_string(i));
+  }
+  rs->finish();
+  const auto errors = rs->take_row_errors();
+  ASSERT_EQ(numbers_of(errors), (std::set<int>{51, 60, 65, 70, 80, 90}));
+  EXPECT_EQ(errors.at(0).error.message(),
+            "ERROR:  invalid input syntax for type integer: \"COPY t, line 1\" (column v: \"COPY t, line 1\")");
+  EXPECT_EQ(errors.at(1).error.message(),
+            "ERROR:  invalid input syntax for type integer: \"x\nCOPY t, line 3\" (column v: \"x\nCOPY t, line 3\")");
+  EXPECT_EQ(errors.at(5).error.message(), "ERROR:  refused COPY t, line 1 #90\nDETAIL:  COPY t, line 1 #90");
+  for (const auto& e : errors) EXPECT_EQ(e.error.message().find("CONTEXT"), std::string::npos) << e.error.message();
+  EXPECT_EQ(column_texts("SELECT v FROM t ORDER BY v"), landed);
 }

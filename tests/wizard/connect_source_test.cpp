@@ -339,6 +339,24 @@ TEST(ConnectSourceServer, OverwritingTheDatabaseIsOnlyRecordedAndOfferedAgainOnT
   EXPECT_TRUE(db.exists());
 }
 
+TEST(ConnectSourceServer, LoadedSettingsOfferTheirModeInTheOverwriteQuestion) {
+  TAMARIND_REQUIRE_SERVER();
+  environment env;
+  connect_test::scratch_database db("tmd_src_loaded");
+  const std::string profile = env.dir().file("merge.tmd");
+  write_text(profile, "[Generic settings]\nsrc=" + workbook + "\nmode=3\n");
+  ASSERT_TRUE(env.converter().load_profile_file(wide(profile)));
+  server_source_page page(env, db.name());
+  bool merge = false;
+  modal_answer answer([&](QWidget* shown) {
+    merge = find_ctrl<QRadioButton>(shown, 1332)->isChecked();
+    QTest::keyClick(shown, Qt::Key_Return);
+  });
+  EXPECT_EQ(page.next(), 127);
+  EXPECT_TRUE(merge);
+  EXPECT_EQ(env.converter().get_mode(), 3);
+}
+
 TEST(ConnectSourceServer, ExistingDatabaseSkipSetsModeTwoAndKeepsIt) {
   TAMARIND_REQUIRE_SERVER();
   environment env;

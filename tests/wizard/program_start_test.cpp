@@ -10,6 +10,7 @@
 #include <fstream>
 #include <pqxx/pqxx>
 
+#include "connect_test_support.h"
 #include "pg_test.h"
 #include "support/wizard_test_app.h"
 #include "tk/tk_format.h"
@@ -212,6 +213,29 @@ TEST(ServerProgramStart, QuickLaunchConvertsUnattendedAndEndsOnTheFinishPage) {
   }();
   EXPECT_GT(tables, 0) << "the worksheet's rows arrived";
   work.exec("DROP DATABASE IF EXISTS " + work.quote_name(db));
+}
+
+// Loading is part of the unattended run: a worksheet the profile names that the workbook lacks
+// ends the run with errors, listed on the finish page.
+TEST(ServerProgramStart, QuickLaunchToldOfAMissingWorksheetEndsWithErrorsListingIt) {
+  TAMARIND_REQUIRE_SERVER();
+  environment env(false);
+  connect_test::scratch_database db("wiz_quick", false);
+  const std::string profile = env.dir().file("quick.tmd");
+  write_file(profile, "[Generic settings]\nsrc=" + fixture("lo_typed.xlsx") + "\ndest=" + db.name() +
+                          "\n[pgs settings]\nhost=" + connect_test::env_text("PGHOST") + "\nport=" +
+                          connect_test::env_text("PGPORT") + "\nuser=" + connect_test::env_text("PGUSER") +
+                          "\npassword=" + connect_test::env_text("PGPASSWORD") + "\n[Selected Tables]\nData\nNoSuchSheet\n");
+  std::vector<std::string> listed;
+  wizard_start_options options;
+  options.exec = [&](wizard_shell& shell) {
+    shell.show();
+    EXPECT_TRUE(wait_until([&] { return shell.currentId() == 116; }, 60000));
+    listed = shell.errors();
+    return 1;
+  };
+  run_wizard_program(env.handler(), profile, options);
+  EXPECT_EQ(listed, std::vector<std::string>{"Worksheet NoSuchSheet not found"});
 }
 
 // ---- the GUI cannot start ------------------------------------------------------------------

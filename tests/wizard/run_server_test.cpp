@@ -27,6 +27,7 @@
 #include "wizard/pages/tmd_sel_tables_page.h"
 #ifdef TAMARIND_HAVE_XLSXWRITER
 #include "converter_test_support.h"
+#include "wb_test_files.h"
 #endif
 
 using namespace wizard_test;
@@ -159,6 +160,10 @@ TEST_F(RunServer, ASelectedQueryOfTheProfileSurvivesTheRunIntoTheSavedProfile) {
   ASSERT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }, 60000)) << "still on the progress page";
   EXPECT_TRUE(reported.empty());
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.orders"), 5);
+  // Only worksheets are converted: the query is listed as not converted, without a question.
+  EXPECT_EQ(find_ctrl<QLabel>(finish, gui_finish_page::id_title)->text(), QString::fromUtf8(ui_msg_finish_title_errors));
+  EXPECT_EQ(find_ctrl<QPlainTextEdit>(finish, gui_finish_page::id_errors)->toPlainText(),
+            QStringLiteral("Query 'big_orders' was not converted: only worksheets are converted.\n\n"));
 
   const std::string saved = env.dir().file("out");
   file_dialog::set_run_hook([&](const file_dialog&) -> std::optional<std::wstring> { return tk_utf8_to_unicode(saved); });
@@ -273,6 +278,43 @@ TEST(RunServerRefusals, AbortEndsTheRunAtTheRefusedRecordAndContinueLandsEveryOt
     EXPECT_EQ(scalar(db.name(), "SELECT coalesce(max(qty), 0) FROM public.sheet1"), abort ? 699 : 3000);
     // Abort ends the run: the next worksheet is not converted.
     EXPECT_EQ(scalar(db.name(), "SELECT count(*) FROM pg_tables WHERE tablename = 'sheet2'"), abort ? 0 : 1);
+  }
+}
+
+// Worksheet B cannot be read (its XML is cut off): in every mode Abort at its question leaves the
+// destination as it was; Continue converts A.
+TEST(RunServerUnreadable, AbortAtAnUnreadableWorksheetLeavesTheDestinationAndContinueConvertsTheRest) {
+  TAMARIND_REQUIRE_SERVER();
+  const temp_dir dir;
+  const std::string book = dir.file("damaged.xlsx");
+  wb_test::write_xlsx(book, {{{"A", R"(<row><c><v>1</v></c></row>)"}, {"B", R"(<row><c><v>1</v></row>)"}}});
+  for (const int mode : {0, 1, 2, 3, -1}) {  // -1: Continue in mode 1
+    connect_test::scratch_database db("tmd_wiz");
+    connect_test::run_sql("CREATE TABLE keep_me (x int)", db.name());
+    environment env;
+    int asked = 0;
+    wizard_error_presenter::set_continue_hook([&](const std::string&) {
+      ++asked;
+      return error_presenter::continue_answer{mode >= 0, false};
+    });
+    tamarind_convertor& c = env.converter();
+    c.set_src(tk_utf8_to_unicode(book));
+    c.set_dest(tk_utf8_to_unicode(db.name()));
+    c.set_mode(mode >= 0 ? mode : 1);
+    connect_test::connect_to_test_server(c);
+    c.check_dest();
+    auto* tables = new tmd_sel_tables_page;
+    env.shell().add_page(tables);
+    env.shell().add_page(new progress_page);
+    env.shell().add_page(new gui_finish_page_t(ui_msg_conversion_succeeded, ui_messages[0]));
+    env.show();
+    QTest::mouseClick(find_ctrl<QPushButton>(tables, sel_tables_page::id_add_all), Qt::LeftButton);
+    env.shell().next();
+    ASSERT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }, 60000)) << mode;
+    EXPECT_EQ(asked, 1) << mode;
+    // keep_me counts 10, a table made for A 1.
+    EXPECT_EQ(scalar(db.name(), "SELECT sum(CASE tablename WHEN 'keep_me' THEN 10 WHEN 'a' THEN 1 END) FROM pg_tables"),
+              mode >= 0 ? 10 : 11) << mode;
   }
 }
 #endif

@@ -117,6 +117,9 @@ int run_wizard_program(error_handler& handler, const std::string& command_line,
     const bool quick_launch = !command_line.empty();
     if (quick_launch) {
       tk_log(2, "QUICK LAUNCH: profile=%s", command_line);
+      // Loading is part of the unattended run: what it reports (worksheets the workbook lacks)
+      // belongs to the run's outcome on the finish page.
+      shell.mark_run_start();
       // A profile that does not load stops here, before anything on the server is touched.
       if (!converter.load_profile_file(tk_utf8_to_unicode(command_line))) {
         wizard_shell::error(tk_wformat(ui_msg_cannot_load_profile, command_line));

@@ -75,3 +75,7 @@ inline constexpr int ui_version_minor = 0;
 
 /// The profile files' extension.
 inline constexpr const wchar_t ui_profile_ext[] = L"tmd";
+
+/// Save Settings after a run that the user gave no worksheet: such a profile would convert them all.
+inline constexpr const wchar_t ui_msg_nothing_to_save[] =
+    L"No worksheet was selected for this run, so its settings are not saved: a profile that names no worksheet converts every worksheet.";

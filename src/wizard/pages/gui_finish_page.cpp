@@ -132,6 +132,11 @@ int gui_finish_page_t::on_store() {
   const std::wstring filter = file_dialog::profile_filter(m_profile_ext);
   tk_log(2, "gui_finish_page_t::on_store(%s)", filter);
   if (m_profile_ext.size() < 3 || m_profile_ext.size() > 4) TK_ASSERT_SITE("..\\GUI2/g_finish", 141);
+  // A profile without worksheets converts every worksheet: it would do more than this run did.
+  if (tamarind_convertor::instance().no_worksheet_chosen()) {
+    wizard_shell::message(ui_msg_nothing_to_save);
+    return 0;
+  }
   save_file_dialog dialog(window(), filter, L"Select Profile File", L"", m_profile_ext);
   if (!dialog.run()) return 0;
   const std::wstring path = dialog.get_file_name();

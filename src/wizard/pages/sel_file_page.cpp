@@ -127,6 +127,12 @@ bool sel_file_page::page_init() {
   tk_log(2, "sel_file_page::page_init");
   tamarind_convertor& converter = required_converter(271);
   const bool workbook = converter.get_from_xls();
+  // Settings loaded since the last visit bring their mode: the overwrite question offers it as it
+  // offers an answer given earlier on this page.
+  if (converter.profile_loads() != m_profile_loads_seen) {
+    m_profile_loads_seen = converter.profile_loads();
+    m_chosen_mode = converter.get_mode();
+  }
   show_source_kind(workbook);
   const std::wstring& src = converter.get_src();
   if (!src.empty())

@@ -59,6 +59,9 @@ class sel_file_page : public wizard_page<105, wiz_back | wiz_next, psp_has_help>
   int next_for_workbook(bool db_exists);
   int next_for_csv(bool db_exists);
 
-  /// The database option the user took on this page (-1: none yet); offered again on the next visit.
+  /// The database option the user took on this page, or the mode of settings loaded since (-1:
+  /// none yet); offered again on the next visit.
   int m_chosen_mode = -1;
+  /// The converter's count of loaded profiles when this page last took the mode from it.
+  unsigned m_profile_loads_seen = 0;
 };

@@ -1,6 +1,8 @@
 #include "wizard/shell/shell_frame.h"
 
 #include "wizard/shell/wizard_shell.h"
+#include "converter/error_handler.h"
+#include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 
 bool shell_frame::is_initialized() const { return wizard_shell::is_initialized(); }
@@ -28,7 +30,11 @@ std::wstring missing_worksheets_text(const std::vector<std::wstring>& names) {
 }
 
 void shell_frame::worksheets_not_found(const std::vector<std::wstring>& names) {
-  if (!names.empty()) wizard_shell::error(missing_worksheets_text(names));
+  if (names.empty()) return;
+  // Each name was counted as an error: the finish page lists it as well.
+  if (error_handler* handler = error_handler::instance_ptr())
+    for (const std::wstring& name : names) handler->list_report(tk_format("Worksheet %s not found", name));
+  wizard_shell::error(missing_worksheets_text(names));
 }
 
 void shell_frame::show_finish_page() { m_shell.show_finish_page(); }

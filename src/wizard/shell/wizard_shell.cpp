@@ -366,6 +366,7 @@ std::vector<std::string> wizard_shell::errors() const {
 }
 
 void wizard_shell::mark_run_start() {
+  if (m_counted_at_run_start) return;
   error_handler* handler = error_handler::instance_ptr();
   if (handler) handler->clear_listed_errors();
   m_counted_at_run_start = handler ? handler->reported().total() : 0u;

@@ -106,7 +106,8 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   /// The errors listed for the finish page (at most 20, oldest first).
   std::vector<std::string> errors() const;
   /// A run starts: the list is emptied (earlier errors, a profile that failed to load, are not
-  /// the run's) and the handler's count so far remembered.
+  /// the run's) and the handler's count so far remembered. Only the first mark counts: a quick
+  /// launch marks before it loads its profile, since that load is part of its run.
   void mark_run_start();
   /// True when the handler has counted errors since mark_run_start (never before a mark). Some
   /// reports have a box of their own and are counted without being listed.
