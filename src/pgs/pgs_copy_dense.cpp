@@ -15,12 +15,13 @@ const char* const setup_quote = "$tmd_setup$";
 //
 // The pass stores the lines in line order in one try (an exception block) that stays when it
 // reaches the end, so that its subtransactions that stay do not grow with the lines or refusals.
-// The lines the guess does not suspect go by one statement per run of them, as COPY sends them;
-// a suspected line is tried alone in a block that is always undone (its locks go with it), and
-// inserted again only when it passed. A refusal the guess missed undoes the try: the lines it had
-// stored go again by one statement, and the run that failed goes line by line until its refused
-// line is found, then on in runs. So a line is inserted once, twice when the guess missed a
-// refusal after it in its try. The screen tries each line it picked alone and stores none.
+// Lines go in runs, one statement a run, as COPY sends them. A line is tried alone, in a block
+// that is always undone (its locks go with it), and inserted once more only when it passed: when
+// the guess suspects it, when refusals the guess missed came closer than the lines since the last
+// one, and after a run was refused, up to its refused line. A refusal in a run undoes the try: the
+// lines it had stored go again by one statement. So a line is inserted once in a run, twice when
+// tried alone or stored before a refused run, three times in a refused run. The screen tries each
+// line it picked alone and stores none.
 //
 // A refused line's message is laid out as the server lays out a COPY's error (without its
 // context); for a value its column's input function refused, the column is found again and named
@@ -28,8 +29,9 @@ const char* const setup_quote = "$tmd_setup$";
 const char* const pass_body = R"SQL(
 #variable_conflict use_column
 DECLARE r pg_temp.tmd_stage; staged pg_temp.tmd_stage[]; v %1$s; run %1$s[]; gone boolean[]; i int;
-  k int := 1; at int; n int; run_from int; by_line boolean := false; guessing boolean := true;
-  stage text; passed boolean; failed boolean; c text; val text; hint text; picked int[];
+  k int := 1; at int; n int; run_from int; alone_until int := 0; gap float8 := 0; since int := 0;
+  guessing boolean := true; alone boolean; guessed boolean; stage text; passed boolean; failed boolean;
+  converting boolean; c text; val text; hint text; picked int[];
   source text := 'SELECT array(SELECT s FROM pg_temp.tmd_stage s ORDER BY s."tmd:line")';
 BEGIN
   IF screen THEN
@@ -53,19 +55,28 @@ BEGIN
       WHILE at <= n LOOP
         IF NOT gone[at] THEN
           r := staged[at];
-          stage := 'convert';
-          v := json_populate_record(NULL::%1$s, to_json(r));
-          stage := 'guess';
-          IF screen OR (guessing AND %7$s) THEN
+          alone := screen OR at < alone_until OR since < gap;
+          guessed := false;
+          IF NOT alone THEN
+            stage := 'convert';
+            v := json_populate_record(NULL::%1$s, to_json(r));
+            stage := 'guess';
+            guessed := guessing AND %7$s;
+            alone := guessed;
+          END IF;
+          IF alone THEN
             stage := 'run';
             IF cardinality(run) > 0 THEN
               INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE SELECT %6$s FROM unnest(run) AS g;
               run := '{}';
             END IF;
             run_from := at;
-            stage := NULL;
+            stage := NULL;  -- from here on, a failure fails the call
             passed := false;
             BEGIN
+              converting := true;
+              v := json_populate_record(NULL::%1$s, to_json(r));
+              converting := false;
               INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
               RAISE SQLSTATE 'TMD01';
             EXCEPTION
@@ -75,29 +86,42 @@ BEGIN
                   tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
                 IF left(tmd_state, 2) NOT IN %8$s THEN RAISE; END IF;
             END;
-            stage := 'line';
-            IF NOT passed THEN
+            IF passed THEN
+              IF NOT screen THEN INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s); END IF;
+            ELSE
               gone[at] := true;
+              IF NOT guessed THEN
+                gap := (3 * gap + since + 1) / 4;
+                since := -1;
+                alone_until := 0;
+              END IF;
               -- A foreign key, or a trigger's own check, may be met by an earlier line.
               IF NOT screen OR (tmd_state <> '23503' AND left(tmd_state, 2) <> 'P0') THEN
                 tmd_message := 'ERROR:  ' || tmd_message
                   || CASE WHEN tmd_detail <> '' THEN E'\nDETAIL:  ' || tmd_detail ELSE '' END
                   || CASE WHEN hint <> '' THEN E'\nHINT:  ' || hint ELSE '' END;
                 tmd_detail := '';
+                IF converting THEN
+                  FOREACH c IN ARRAY %4$L::text[] LOOP
+                    val := to_json(r) ->> c;
+                    BEGIN
+                      PERFORM json_populate_record(NULL::%1$s, json_build_object(c, val));
+                    EXCEPTION WHEN OTHERS THEN
+                      tmd_detail := ', column ' || c || ': ' || CASE WHEN val IS NULL THEN 'null input'
+                        WHEN octet_length(val) > 100 THEN '"' || left(val, 100) || '..."' ELSE '"' || val || '"' END;
+                      EXIT;
+                    END;
+                  END LOOP;
+                END IF;
                 tmd_line := r."tmd:line";
                 RETURN NEXT;
               END IF;
-            ELSIF NOT screen THEN
-              INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
             END IF;
-            run_from := at + 1;
-          ELSIF by_line THEN
-            stage := 'line';
-            INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s);
             run_from := at + 1;
           ELSE
             run := run || v;
           END IF;
+          since := since + 1;
         END IF;
         at := at + 1;
       END LOOP;
@@ -107,8 +131,7 @@ BEGIN
       END IF;
     EXCEPTION WHEN OTHERS THEN
       failed := true;
-      GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE, tmd_message = MESSAGE_TEXT,
-        tmd_detail = PG_EXCEPTION_DETAIL, hint = PG_EXCEPTION_HINT;
+      GET STACKED DIAGNOSTICS tmd_state = RETURNED_SQLSTATE;
       -- A guess that fails on this table's values (class 22 or 42) only stops the guessing.
       IF stage IS NULL OR (left(tmd_state, 2) NOT IN %8$s AND NOT (stage = 'guess' AND left(tmd_state, 2) = '42')) THEN
         RAISE;
@@ -123,33 +146,12 @@ BEGIN
     IF cardinality(run) > 0 THEN
       INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE SELECT %6$s FROM unnest(run) AS g;
     END IF;
-    k := run_from;
     IF stage = 'guess' THEN
-      guessing := false;  -- a guess this table's values make fail: the rest goes unguessed
-    ELSIF stage = 'run' THEN
-      by_line := true;  -- the run's refused line is found line by line
+      guessing := false;  -- the rest goes unguessed
     ELSE
-      gone[at] := true;
-      by_line := by_line AND stage = 'convert';
-      tmd_message := 'ERROR:  ' || tmd_message
-        || CASE WHEN tmd_detail <> '' THEN E'\nDETAIL:  ' || tmd_detail ELSE '' END
-        || CASE WHEN hint <> '' THEN E'\nHINT:  ' || hint ELSE '' END;
-      tmd_detail := '';
-      IF stage = 'convert' THEN
-        FOREACH c IN ARRAY %4$L::text[] LOOP
-          val := to_json(r) ->> c;
-          BEGIN
-            PERFORM json_populate_record(NULL::%1$s, json_build_object(c, val));
-          EXCEPTION WHEN OTHERS THEN
-            tmd_detail := ', column ' || c || ': ' || CASE WHEN val IS NULL THEN 'null input'
-              WHEN octet_length(val) > 100 THEN '"' || left(val, 100) || '..."' ELSE '"' || val || '"' END;
-            EXIT;
-          END;
-        END LOOP;
-      END IF;
-      tmd_line := r."tmd:line";
-      RETURN NEXT;
+      alone_until := at + 1;  -- the lines of the refused run, or up to a value refused, go alone
     END IF;
+    k := run_from;
   END LOOP;
 END
 )SQL";

@@ -141,8 +141,8 @@ bool pgs_copy_replay::screen_pass() {
 }
 
 bool pgs_copy_replay::stage_and_call(std::size_t from, const char* call) {
-  // The staging table and the function are made in a savepoint that is released, so that a table
-  // the pass cannot handle, or lines the staging COPY refuses, leave the probing to go on.
+  // The staging table and the function are made in a savepoint, released after the call, so that
+  // a table the pass cannot handle, or lines the staging COPY refuses, leave the probing to go on.
   const std::size_t lines = spool.size();
   std::string sql;
   sql.swap(owed);
@@ -164,21 +164,19 @@ bool pgs_copy_replay::stage_and_call(std::size_t from, const char* call) {
     owed = pgs_drop_stage;
     return false;
   }
-  result = wire.send(std::string(pgs_release_stage) + call);
+  // A call that fails leaves the segment as it was before the staging.
+  result = wire.send(call);
   if (result == step::failed && pgs_is_row_error(wire.error_sqlstate())) {
     // The pass stores lines it had taken again; a table that answers otherwise the second time (a
-    // trigger that reads the clock or other sessions' rows) refuses one then. The segment's
-    // savepoint lost what it held: its lines before the pass go again, and the probing goes on.
+    // trigger that reads the clock or other sessions' rows) refuses one then: the probing goes on.
     tk_log(2, "COPY replay: the server-side pass failed (%s); probing from line %d", wire.error_sqlstate(),
            static_cast<int>(from));
     dense_off = true;
-    cautious = true;
-    owed = pgs_rollback_segment;
-    stored_to = 0;
-    decided_to = from;
+    owed = pgs_drop_stage;
     return false;
   }
   if (result != step::done) failure(result, replay_failed);
+  owed = pgs_release_stage;
   return true;
 }
 
