@@ -16,8 +16,8 @@
 // before them (a report that ends the writing then rolls the segment back to the lines before
 // its row). Whatever the number of refused rows no savepoint is left behind, and the transaction
 // keeps at most five subtransactions per segment (the segment, a last probe that reached its end,
-// the staging of the screen and of the pass below, the pass's last try). When a failure names no line, the probe is
-// halved until it holds the refused line alone.
+// the staging of the screen and of the pass below, the pass's try). When a failure names no line,
+// the probe is halved until it holds the refused line alone.
 //
 // Once refused lines come closer than a few hundred lines, the rest of the segment is screened
 // (pgs_copy_dense.h): the lines decided are stored, the rest staged by one COPY, and one function
@@ -29,7 +29,7 @@
 // decided are stored, the rest staged by one COPY and stored by one function call as COPY would
 // store them, which returns the refused ones in order. Only rolled-back subtransactions are added
 // per refused line. When the pass fails on a row (a line it had taken refused the second time),
-// the segment's savepoint is rolled back and the probing goes on. A report that ends the writing
+// it is undone to the staging's savepoint and the probing goes on from its first line. A report that ends the writing
 // rolls the segment back to the lines before its row, as above.
 #include <cstddef>
 #include <functional>
