@@ -1,7 +1,6 @@
 #include "agent/agent_main.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 #include "agent/agent_messages.h"
@@ -11,9 +10,9 @@
 #include "converter/error_handler.h"
 #include "converter/error_tables.h"
 #include "converter/exit_signal.h"
+#include "converter/run_log.h"
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_exception.h"
-#include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 
 void fatal_console_exit(const std::string& text) {
@@ -81,10 +80,10 @@ int run_agent(int argc, char** argv) {
 
 /// A log that lost lines fails the run that was otherwise clean. It is reported also in a silent
 /// run: the log is where such a run reports, and it is incomplete.
-int status_with_log(const tk_logger& logger, int status) {
-  const int error = logger.write_error();
-  if (error == 0) return status;
-  console_write_line(stderr, tk_format("Cannot write the log file %s: %s", logger.file_name(), std::strerror(error)));
+int status_with_log(int status) {
+  const std::string failure = log_failure_text();
+  if (failure.empty()) return status;
+  console_write_line(stderr, failure);
   return status == 0 ? 1 : status;
 }
 
@@ -93,7 +92,7 @@ int status_with_log(const tk_logger& logger, int status) {
 int agent_main(int argc, char** argv) {
   // The trace log stays off until "--logfile=" or a profile names a file; only level-3 lines
   // reach it then. It outlives the run's objects, so that every line they write is counted.
-  tk_logger logger(nullptr, false, 3, false);
+  run_logger logger;
   int status = 0;
   try {
     status = run_agent(argc, argv);
@@ -102,5 +101,5 @@ int agent_main(int argc, char** argv) {
     std::fflush(stdout);
     status = signal.status();
   }
-  return status_with_log(logger, status);
+  return status_with_log(status);
 }

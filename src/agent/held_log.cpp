@@ -1,9 +1,6 @@
 #include "agent/held_log.h"
 
-#include "tk/tk_exception.h"
-#include "tk/tk_format.h"
-#include "tk/tk_logger.h"
-#include "tk/tk_path.h"
+#include "converter/run_log.h"
 
 held_log::held_log(const std::vector<std::string>& inputs) : m_logger(tk_logger::instance_ptr()), m_inputs(inputs) {
   if (m_logger) m_logger->hold();
@@ -21,15 +18,9 @@ void held_log::settle() {
   if (!m_logger || !m_logger->is_held()) return;
   if (const std::string* input = log_input()) {
     m_logger->discard();
-    throw tk_exception(tk_format("Logfile name specifies a file the conversion reads: %s", *input), tk_level_error);
+    throw log_file_input_error(*input);
   }
   m_logger->release();
 }
 
-const std::string* held_log::log_input() const {
-  if (!m_logger->is_enabled()) return nullptr;
-  const std::string log = m_logger->file_name();
-  for (const std::string& input : m_inputs)
-    if (tk_is_same_file(log, input)) return &input;
-  return nullptr;
-}
+const std::string* held_log::log_input() const { return log_file_input(*m_logger, m_inputs); }

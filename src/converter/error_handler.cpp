@@ -77,15 +77,27 @@ void error_handler::count_reported_error(int level) noexcept {
   }
 }
 
+std::string error_handler::clean_message(std::string text) {
+  std::size_t kept = 0;
+  bool line_start = false;
+  for (const char c : text) {
+    if (c == '\t' && line_start) continue;
+    line_start = c == '\n';
+    text[kept++] = c;
+  }
+  text.resize(kept);
+  return text;
+}
+
 error_handler::report_text error_handler::compose_message(const tk_exception& e) const {
   report_text text;
   text.head = context();
   if (!text.head.empty()) text.head += ": ";
   const std::string mapped = m_map.convert(e.code());
   const std::string shown = mapped.empty() ? std::string(e.what()) : mapped;
-  text.head += shown;
+  text.head += clean_message(shown);
   // The reason follows a fixed text; a message that is the reason itself is not told twice.
-  if (e.reason() != shown) text.reason = e.reason();
+  if (e.reason() != shown) text.reason = clean_message(e.reason());
   return text;
 }
 
@@ -106,7 +118,7 @@ void error_handler::collect(const std::string& text) {
   frame_services* frame = m_frame.load();
   if (!frame || !frame->is_initialized()) return;
   std::lock_guard lock(m_mutex);
-  if (m_listed.size() < max_listed_errors) m_listed.push_back(text);
+  if (m_listed.size() < m_listed_limit.load()) m_listed.push_back(text);
 }
 
 void error_handler::list_report(const std::string& text) {
@@ -131,16 +143,21 @@ void error_handler::end_with_internal_error(const tk_exception& e) {
   throw tmd_exit_signal(tmd_exit_signal::failure_status);
 }
 
-void error_handler::handle(const tk_exception& e, bool top_level) {
-  tk_log(2, "error_handler::handle");
+std::pair<int, std::string> error_handler::record(const tk_exception& e) {
   const int level = effective_level(e.level());
   count_reported_error(level);
   if (level == tk_level_internal) end_with_internal_error(e);
 
   const report_text report = compose_message(e);
   tk_log(3, "Error:\n%s", report.logged());
-  const std::string text = report.shown();
+  std::string text = report.shown();
   collect(text);
+  return {level, std::move(text)};
+}
+
+void error_handler::handle(const tk_exception& e, bool top_level) {
+  tk_log(2, "error_handler::handle");
+  const auto [level, text] = record(e);
 
   error_presenter* presenter = m_presenter.load();
   const bool interactive = !presenter || presenter->mode() == error_presenter::dispatch::interactive;
@@ -176,11 +193,7 @@ bool error_handler::asks_to_continue() const noexcept {
 
 void error_handler::tell(const tk_exception& e) {
   tk_log(2, "error_handler::tell");
-  count_reported_error(tk_level_recoverable);
-  const report_text report = compose_message(e);
-  tk_log(3, "Error:\n%s", report.logged());
-  const std::string text = report.shown();
-  collect(text);
+  const std::string text = record(e).second;
   if (is_quiet()) return;
   const error_presenter* presenter = m_presenter.load();
   if (!presenter || presenter->mode() == error_presenter::dispatch::by_level) show_error(text);

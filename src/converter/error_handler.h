@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tk/tk_error_converter.h"
@@ -35,7 +36,8 @@ struct error_counts {
     `handle` may run on several threads; no lock is held while the presenter shows something. */
 class error_handler : public tk_singleton<error_handler> {
 public:
-  /// At most this many texts are collected for the final report; later ones are only reported.
+  /// At most this many texts are collected for the final report, unless set_listed_limit says
+  /// otherwise; later ones are only reported.
   static constexpr std::size_t max_listed_errors = 20;
 
   error_handler(std::size_t count, const tk_error_entry* table);
@@ -56,14 +58,18 @@ public:
   void set_context(const std::wstring& table, std::int64_t record);
   std::string context() const;
 
+  /// A message as every report shows it: libpq indents the lines after the first of a server's
+  /// message with a tab, which a box, a list, a console or a log shows as a wide gap. Those tabs
+  /// are dropped; a tab inside a line (a value the message quotes) stays.
+  static std::string clean_message(std::string text);
+
   /// Reports one error. Returns, throws `tk_final_exception` (the run ends) or throws
   /// `tmd_exit_signal` (the program ends).
   void handle(const tk_exception& e, bool top_level);
-
-  /// Reports a recoverable error that asks nothing, for what no answer could change (a selected
-  /// entry a run does not convert): logged, counted and listed like any report; shown where
-  /// reports are shown by level (the console) unless silenced, and only listed where the user
-  /// would be asked.
+  /// Reports an error that asks nothing, for what no answer could change (a selected entry a run
+  /// does not convert, a stopped worksheet): logged, counted and listed like any report; shown
+  /// where reports are shown by level (the console) unless silenced, and only listed where the
+  /// user would be asked. An internal error ends the program as in `handle`.
   void tell(const tk_exception& e);
   /// Whether a recoverable error reported now would ask the user to continue or abort.
   bool asks_to_continue() const noexcept;
@@ -75,6 +81,10 @@ public:
   /// "do not show again" box; in the agent by its silent option). Internal errors are always shown.
   bool is_quiet() const noexcept { return m_quiet.load(); }
   void set_quiet(bool quiet) noexcept { m_quiet.store(quiet); }
+
+  /// How many texts are collected from now on (max_listed_errors until set). The wizard lifts it
+  /// for a run whose errors no log file holds.
+  void set_listed_limit(std::size_t limit) noexcept { m_listed_limit.store(limit); }
 
   /// The texts collected for the final report, oldest first.
   std::vector<std::string> listed_errors() const;
@@ -93,6 +103,8 @@ private:
     std::string shown() const;  ///< two lines at most: head and reason
   };
   report_text compose_message(const tk_exception& e) const;
+  /// Counts, logs and collects a report; returns its level and the text to show.
+  std::pair<int, std::string> record(const tk_exception& e);
   void collect(const std::string& text);
   void show_error(const std::string& text);
   [[noreturn]] void end_with_internal_error(const tk_exception& e);
@@ -102,6 +114,7 @@ private:
   std::atomic<bool> m_quiet{false};
   tk_error_converter m_map;
   std::vector<std::string> m_listed;
+  std::atomic<std::size_t> m_listed_limit{max_listed_errors};
   std::atomic<error_presenter*> m_presenter{nullptr};
   std::atomic<frame_services*> m_frame{nullptr};
   std::atomic<unsigned> m_level0{0}, m_level1{0}, m_level2{0};

@@ -20,6 +20,7 @@
 
 class frame_services;
 class pgs_database;
+class pgs_recordset;
 class udb_database;
 class udb_profile;
 class udb_recordset;
@@ -141,10 +142,13 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// run finished stops the frame's timer and shows the finish page.
   int get_progress();
 
-  /// Asks the run to stop: checked before each worksheet and between records (the rows sent so far
-  /// are committed); a statement that blocks (DDL, a drop, the end of a COPY) is cancelled on the
-  /// server, and so is any wait on the server the run is still in half a second later (a lock
-  /// another session holds): its worksheet is rolled back. Any thread.
+  /// Asks the run to stop: checked before each worksheet and between records. The worksheet under
+  /// way then ends its COPY and commits the rows sent, which is never cancelled; in mode 1 it is
+  /// rolled back instead and keeps the table it was to replace. A statement that blocks (DDL, a
+  /// drop) is cancelled on the server, and so is any other wait on the server the run is still in
+  /// half a second later (a lock another session holds): its worksheet is rolled back. Either way
+  /// the worksheet is reported as stopped, with the rows it kept, and the stop counts as a
+  /// reported error. Any thread.
   void request_stop() override;
 
   int get_rec_count() const noexcept { return rec_count.load(); }
@@ -162,6 +166,7 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
 
  private:
   friend class tmd_blocking_section;
+  friend class tmd_completing_section;
 
   /// Every setting a profile load may change, as one list: copied before a load and assigned back
   /// when the load fails (the stop-safe flag from_xls is kept apart).
@@ -174,7 +179,7 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// Reports one refused row with its record number; throws what the error handler throws (an
   /// Abort ends the run).
   void report_row_error(const udb_row_error& row);
-  void report_row_errors(udb_recordset& destination);
+  void report_row_errors(udb_recordset& recordset);
   void report_missing(const std::vector<std::wstring>& names);
   /// Lists the open workbook and applies the selection again (or takes every worksheet).
   void prepare_worksheets(dao_database& workbook);
@@ -192,8 +197,18 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   void convert_worksheet(pgs_database* destination, dao_database& workbook, const std::wstring& sheet,
                          const sheet_ref& source_sheet);
   void throw_if_stopped() const;
-  /// Tells that the run ended on a stop request (a log line, not an error).
+  /// Ends the rows of the worksheet under way at a stop: committed (never cancelled) or, in mode 1,
+  /// rolled back. Sets m_rows_kept_at_stop.
+  void end_stopped_worksheet(pgs_recordset& rows, bool intact);
+  /// Ends the rows of a worksheet the user aborted at a record: those before it are committed;
+  /// when they cannot be, the user is told that the worksheet kept none.
+  void end_aborted_worksheet(const std::wstring& sheet, pgs_recordset& rows);
+  /// Tells which worksheet a stop ended and what it kept.
+  void report_stopped_worksheet(const std::wstring& sheet);
+  /// Tells that the run ended on a stop request; counted as a reported error.
   void report_stop();
+  /// A line of the run's own, in the log and where the frame shows the run's progress.
+  void tell_line(const std::string& line);
   /// After a stop: cancels, every short while, the server statement a run that has not ended yet
   /// waits on. Runs on a thread of its own until the run ends.
   void watch_stop() noexcept;
@@ -217,6 +232,8 @@ class tamarind_convertor : public xls_reader, public pgs_converter_impl, public 
   /// Guards the decision to cancel a server statement against the run entering or leaving one.
   std::mutex m_stop_mutex;
   bool m_blocking = false;
+  bool m_completing = false;  // the rows of a stopped worksheet are being committed: no cancel
+  std::size_t m_rows_kept_at_stop = 0;
   bool m_running = false;  // a run is under way (under m_stop_mutex)
   std::condition_variable m_run_ended;
   std::thread m_stop_watch;

@@ -11,11 +11,17 @@
 void tamarind_convertor::report_row_error(const udb_row_error& row) {
   error_handler& handler = error_handler::instance();
   if (from_xls.load()) handler.set_context(get_cur_sheet(), row.record_number);
-  handler.handle(row.error, false);
+  try {
+    handler.handle(row.error, false);
+  } catch (const tk_final_exception&) {
+    // After a stop the rows sent stay: an answer (one the closing wizard gives unseen) cannot end
+    // the writing at this row.
+    if (!stop_requested()) throw;
+  }
 }
 
-void tamarind_convertor::report_row_errors(udb_recordset& destination) {
-  for (const udb_row_error& row : destination.take_row_errors()) report_row_error(row);
+void tamarind_convertor::report_row_errors(udb_recordset& recordset) {
+  for (const udb_row_error& row : recordset.take_row_errors()) report_row_error(row);
 }
 
 void tamarind_convertor::convert_step(udb_recordset* source, udb_recordset* destination, udb_database*) {
@@ -36,6 +42,8 @@ void tamarind_convertor::convert_step(udb_recordset* source, udb_recordset* dest
     udb_record* record = source->get_item();
     if (!record) TK_ASSERT_SITE("tmd_conv", 329);
     tk_log(1, "Converting %d record (%d fields)", rec_count.load(), static_cast<int>(record->size()));
+    // Cells the workbook names without holding their values arrive as NULL; the row is reported.
+    report_row_errors(*source);
     try {
       destination->append_record(*record);
     } catch (const pgs_exception& e) {

@@ -15,6 +15,7 @@
 #include "dao/dao_engine.h"
 #include "pgs/pgs_database.h"
 #include "pgs/pgs_engine.h"
+#include "pgs/pgs_recordset.h"
 #include "pgs/pgs_sql_text.h"
 #include "tk/tk_format.h"
 #include "tk/tk_exception.h"
@@ -42,6 +43,25 @@ class tmd_blocking_section {
   tamarind_convertor& owner;
 };
 
+/// The end of a COPY and the commit that keep the rows of a worksheet a stop ended: cancelling them
+/// would roll back what the user was told stays, so the stop's watch leaves them alone.
+class tmd_completing_section {
+ public:
+  explicit tmd_completing_section(tamarind_convertor& owner) : owner(owner) {
+    std::lock_guard lock(owner.m_stop_mutex);
+    owner.m_completing = true;
+  }
+  ~tmd_completing_section() {
+    std::lock_guard lock(owner.m_stop_mutex);
+    owner.m_completing = false;
+  }
+  tmd_completing_section(const tmd_completing_section&) = delete;
+  tmd_completing_section& operator=(const tmd_completing_section&) = delete;
+
+ private:
+  tamarind_convertor& owner;
+};
+
 namespace {
 
 error_handler& handler() { return error_handler::instance(); }
@@ -54,6 +74,12 @@ constexpr int merge_open_flags = 8;
 constexpr std::chrono::milliseconds stop_grace(500);
 
 const char* const stopped_text = "The conversion was stopped by the user.";
+const char* const sheet_stopped_kept_text = "%s: the conversion was stopped in this worksheet; %d of its rows were stored.";
+const char* const sheet_stopped_none_text =
+    "%s: the conversion was stopped in this worksheet; none of its rows were stored and its table was left as it "
+    "was.";
+const char* const aborted_none_kept_text =
+    "The rows before the refused record could not be stored: this worksheet kept none of its rows.";
 const char* const no_worksheet_text = "There is no worksheet to convert.";
 const char* const query_not_converted_text = "Query '%s' was not converted: only worksheets are converted.";
 const char* const no_readable_worksheet_text =
@@ -83,6 +109,7 @@ void tamarind_convertor::request_stop() {
 void tamarind_convertor::watch_stop() noexcept {
   std::unique_lock lock(m_stop_mutex);
   while (!m_run_ended.wait_for(lock, stop_grace, [this] { return !m_running; })) {
+    if (m_completing) continue;
     tk_log(2, "The run has not stopped yet: the statement it waits on is cancelled");
     engine.cancel();
   }
@@ -99,13 +126,24 @@ void tamarind_convertor::end_stop_watch() {
   if (watch.joinable()) watch.join();
 }
 
-void tamarind_convertor::report_stop() {
-  // Not an error: the worksheet under way was ended (its rows kept when its stream could end
-  // normally, rolled back when the stop cancelled a wait) and no later one was begun.
-  tk_log(3, "%s", stopped_text);
+void tamarind_convertor::tell_line(const std::string& line) {
+  tk_log(3, "%s", line);
   if (frame_services* frame = m_frame.load();
       frame && (m_front_end == tmd_front_end::wizard || shows_progress()))
-    frame->write_log(tk_utf8_to_unicode(std::string(stopped_text) + "\n"));
+    frame->write_log(tk_utf8_to_unicode(line + "\n"));
+}
+
+void tamarind_convertor::report_stopped_worksheet(const std::wstring& sheet) {
+  const std::size_t kept = m_rows_kept_at_stop;
+  tell_line(kept ? tk_format(sheet_stopped_kept_text, sheet, static_cast<long long>(kept))
+                 : tk_format(sheet_stopped_none_text, sheet));
+}
+
+void tamarind_convertor::report_stop() {
+  // The worksheet under way was told already; no later one was begun. The run did not do all it
+  // was asked: it counts as an error, so that the run's status says so.
+  tell_line(stopped_text);
+  if (error_handler* h = error_handler::instance_ptr()) h->count_reported_error(tk_level_recoverable);
 }
 
 bool tamarind_convertor::replaces(pgs_database& destination, const std::string& table_key) const {
@@ -291,10 +329,17 @@ void tamarind_convertor::convert_from_xls() {
   for (const auto& [sheet, source_sheet] : worksheets) {
     throw_if_stopped();
     if (!failed[position++]) {
+      m_rows_kept_at_stop = 0;
       try {
         convert_worksheet(destination.get(), *workbook, sheet, source_sheet);
+      } catch (const tk_final_exception&) {
+        if (stop_requested()) report_stopped_worksheet(sheet);
+        throw;
       } catch (const tk_exception& e) {
-        if (stop_requested()) throw tk_final_exception();
+        if (stop_requested()) {
+          report_stopped_worksheet(sheet);
+          throw tk_final_exception();
+        }
         handler().set_context(get_cur_sheet());
         handler().handle(e, false);
       }
@@ -392,27 +437,44 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
       target = destination.create_table_with_rows(table_name, source->schema, exists && mode == 1);
   }
   m_written_tables.insert(written_key);
+  auto* rows = dynamic_cast<pgs_recordset*>(target.get());
+  if (!rows) TK_ASSERT_SITE("tmd_conv", 329);
   try {
     convert_step(source.get(), target.get(), &destination);
-    {
+    if (mode == 1) {
+      // A stop from here on rolls the worksheet back, as it would a moment before.
       tmd_blocking_section section(*this);
+      target->finish();
+    } else {
+      tmd_completing_section section(*this);
       target->finish();
     }
     report_row_errors(*target);
+  } catch (const tk_final_exception&) {
+    // Between records (the stop's check, or the user's Abort at a refused record): the stream is
+    // whole.
+    if (stop_requested())
+      end_stopped_worksheet(*rows, true);
+    else
+      end_aborted_worksheet(sheet, *rows);
+    throw;
   } catch (const tk_exception& e) {
+    if (stop_requested()) {
+      // A wait the stop cancelled: what the worksheet had sent is rolled back already.
+      end_stopped_worksheet(*rows, false);
+      throw;
+    }
     // Rows already sent stay committed, and every row the server refused is told before the
     // worksheet's own error.
     std::unique_ptr<tk_exception> end_failure;
-    if (!stop_requested()) {
-      try {
-        target->finish();
-      } catch (const tk_exception& failure) {
-        end_failure = std::make_unique<tk_exception>(failure);
-      }
-      report_row_errors(*target);
+    try {
+      target->finish();
+    } catch (const tk_exception& failure) {
+      end_failure = std::make_unique<tk_exception>(failure);
     }
+    report_row_errors(*target);
     target.reset();
-    if (end_failure && !stop_requested()) {
+    if (end_failure) {
       handler().set_context(sheet);
       handler().handle(*end_failure, false);
     }
@@ -420,6 +482,41 @@ void tamarind_convertor::convert_worksheet(pgs_database* open_destination, dao_d
   }
   target.reset();
   source.reset();
+}
+
+void tamarind_convertor::end_stopped_worksheet(pgs_recordset& rows, bool intact) {
+  m_rows_kept_at_stop = 0;
+  if (mode == 1 || !intact) {
+    rows.abandon();
+    return;
+  }
+  const std::wstring sheet = get_cur_sheet();
+  {
+    tmd_completing_section section(*this);
+    try {
+      rows.finish();
+    } catch (const tk_exception& e) {
+      handler().set_context(sheet);
+      handler().tell(e);
+    }
+  }
+  // A refusal found at the end is told; an answer given to it cannot undo rows stored already.
+  report_row_errors(rows);
+  if (rows.rows_committed()) m_rows_kept_at_stop = rows.stored_rows();
+}
+
+void tamarind_convertor::end_aborted_worksheet(const std::wstring& sheet, pgs_recordset& rows) {
+  std::string reason;
+  try {
+    rows.finish();
+  } catch (const tk_exception& e) {
+    reason = e.message();
+  }
+  if (rows.rows_committed()) return;
+  handler().set_context(sheet);
+  handler().tell(reason.empty() ? tk_exception(std::string(aborted_none_kept_text), tk_level_recoverable)
+                                : tk_exception(std::string(aborted_none_kept_text) + "\n" + reason,
+                                               tk_level_recoverable));
 }
 
 // ---- progress ----------------------------------------------------------------------------

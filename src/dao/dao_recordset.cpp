@@ -184,11 +184,20 @@ udb_record* dao_recordset::get_item() {
       current.reset();  // no half-read record stays behind, as when a new one fails
       throw;
     }
+    row_problem = recordset->row_problem();
     return current.get();
   }
   current.reset();
   current = std::make_unique<dao_record>(fields.get());
+  row_problem = recordset->row_problem();
   return current.get();
+}
+
+std::vector<udb_row_error> dao_recordset::take_row_errors() {
+  std::vector<udb_row_error> errors;
+  if (!row_problem.empty()) errors.emplace_back(row_number, tk_exception(row_problem, tk_level_recoverable));
+  row_problem.clear();
+  return errors;
 }
 
 bool dao_recordset::is_eof() { return eof; }
@@ -196,6 +205,7 @@ bool dao_recordset::is_eof() { return eof; }
 void dao_recordset::next() {
   if (!recordset) TK_ASSERT_SITE("dao_recs", 149);
   dao_call([&] { recordset->move_next(); });
+  ++row_number;
   read_eof();
 }
 
@@ -203,6 +213,7 @@ void dao_recordset::prev() {
   if (!recordset) TK_ASSERT_SITE("dao_recs", 160);
   if (!dao_call([&] { return recordset->bof(); })) {
     dao_call([&] { recordset->move_previous(); });
+    --row_number;
     // After a real move the cursor is no longer past the end.
     read_eof();
   }
@@ -212,5 +223,6 @@ void dao_recordset::reset() {
   if (!recordset) TK_ASSERT_SITE("dao_recs", 173);
   if (rec_count == 0) return;
   dao_call([&] { recordset->move_first(); });
+  row_number = 1;
   read_eof();
 }

@@ -26,6 +26,9 @@ class dao_recordset : public udb_recordset {
   void next() override;
   void prev() override;
   void reset() override;
+  /// The row got last, when the workbook names cells of it without holding their values (they read
+  /// as NULL): its record number and what it lacks. Taken once.
+  std::vector<udb_row_error> take_row_errors() override;
 
  private:
   void init_schema(wb_tabledef* tabledef);
@@ -34,6 +37,8 @@ class dao_recordset : public udb_recordset {
   void read_eof();
 
   bool eof = false;
+  int row_number = 1;         ///< the current row's, counted from 1
+  std::wstring row_problem;   ///< what the row got last lacks; empty when nothing
   std::unique_ptr<dao_record> current;
   ole_com_ptr<wb_recordset> recordset;
   ole_com_ptr<wb_tabledef> tabledef;

@@ -412,6 +412,7 @@ void pgs_copy_replay::store_only_before(std::size_t line) noexcept {
     stored_to = line;
   } catch (const std::exception& e) {
     // The transaction cannot commit now: the worksheet keeps none of its rows.
+    stored_lines_lost = true;
     tk_log(3, "ERROR: %s", e.what());
   }
 }

@@ -71,6 +71,10 @@ class pgs_copy_replay {
   /// The refusal the wire's last failure stands for.
   static pgs_copy_refusal classify(const pgs_copy_wire& wire, const std::string& relation);
 
+  /// After `report` threw: the lines before the refused one could not be stored again, so the
+  /// transaction holds none of the segment's lines as it should and must not commit.
+  bool lost_stored_lines() const noexcept { return stored_lines_lost; }
+
  private:
   void probe();
   /// Whether the refused lines seen are dense enough for a server-side pass: closer than `most_gap`
@@ -118,6 +122,7 @@ class pgs_copy_replay {
   const reporter* report = nullptr;
   std::size_t found = 0;      // refused lines found in the segment
   bool dense_off = false;     // the server-side pass cannot run for this segment
+  bool stored_lines_lost = false;
 
   std::vector<bool> refused;    // per spool line
   std::vector<bool> settled;    // per spool line: refused whatever lines come before it

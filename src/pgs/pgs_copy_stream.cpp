@@ -180,6 +180,7 @@ void pgs_copy_stream::write(const std::string& line, int record_number) {
   } catch (const tk_exception& e) {
     fail(e.message());  // without the spool a refused row could not be set aside
   }
+  ++lines_written;
   pending += line;
   pending += '\n';
   if (pending.size() >= batch_bytes) {
@@ -229,8 +230,15 @@ void pgs_copy_stream::replay_segment() {
     replay.run(first, [this](std::size_t line, const pgs_copy_refusal& why) { report(line, why.message); });
   } catch (...) {
     if (!sink_ended) fail_with_current_exception();
-    owed += pgs_release_segment;
     spool.clear();
+    if (replay.lost_stored_lines()) {
+      // Committing now would store a part of the segment that is not the rows before the refused
+      // one: nothing is committed.
+      broken = true;
+      release();
+      throw;
+    }
+    owed += pgs_release_segment;
     commit_after_stop();
     throw;
   }
@@ -240,6 +248,7 @@ void pgs_copy_stream::replay_segment() {
 
 void pgs_copy_stream::report(std::size_t line, const std::string& message) {
   const int record = spool.record_number(line);
+  ++lines_refused;
   tk_log(3, "ERROR: record #%d: %s", record, message);
   udb_row_error row(record, pgs_exception(message));
   if (!on_refused) {

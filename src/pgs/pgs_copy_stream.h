@@ -76,6 +76,11 @@ class pgs_copy_stream {
   std::vector<udb_row_error> take_row_errors();
 
   bool is_broken() const { return broken; }
+  /// Whether the rows were committed (by finish(), or before the row at which the sink ended the
+  /// writing); false after a failure, which rolled every row back.
+  bool is_committed() const { return finished; }
+  /// Lines written but not refused: the rows a commit stored, when the sink did not end the writing.
+  std::size_t lines_taken() const { return lines_written - lines_refused; }
 
  private:
   void open_segment();
@@ -115,6 +120,8 @@ class pgs_copy_stream {
   bool sink_ended = false;  // the sink threw: the writing ended at a refused row
   bool broken = false;
   bool finished = false;
+  std::size_t lines_written = 0;
+  std::size_t lines_refused = 0;
 };
 
 /// The line a COPY error names, from the error's context field alone (one entry a line, innermost

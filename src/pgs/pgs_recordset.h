@@ -75,6 +75,13 @@ class pgs_recordset : public udb_recordset {
   void update(udb_record& record) override;
   void finish() override;
   std::vector<udb_row_error> take_row_errors() override;
+  /// Rolls back every row not committed yet, and a table not made yet is never made; writing
+  /// ends. Never throws.
+  void abandon() noexcept;
+  /// After finish(): whether the rows written were committed (a failure rolled them all back).
+  bool rows_committed() const { return committed; }
+  /// After a finish() that committed: the rows stored (written and not refused).
+  std::size_t stored_rows() const { return stored; }
 
   // Catalogue statements (UTF-8); they take the schema as $1 and the table as $2.
   std::string get_select_fields() const;
@@ -155,5 +162,7 @@ class pgs_recordset : public udb_recordset {
   std::size_t segment_bytes;
   int records_appended = 0;
   bool finished = false;
+  bool committed = false;
+  std::size_t stored = 0;
   std::vector<udb_row_error> row_errors;
 };

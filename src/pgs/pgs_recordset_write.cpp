@@ -223,18 +223,35 @@ void pgs_recordset::finish() {
   finished = true;
   if (!copy) {
     if (creation) make_table_alone();
+    committed = true;
     return;
   }
   std::unique_ptr<pgs_copy_stream> stream = std::move(copy);
+  // Also when the stream's end throws (a sink that ended the writing at a refused row).
   struct collect {
     pgs_recordset& self;
     pgs_copy_stream& stream;
     ~collect() {
       for (auto& e : stream.take_row_errors()) self.row_errors.push_back(std::move(e));
+      self.committed = stream.is_committed();
+      self.stored = stream.lines_taken();
     }
   } collector{*this, *stream};
   stream->finish();
   if (uncommitted_creation && !stream->is_broken()) list_created_table();
+}
+
+void pgs_recordset::abandon() noexcept {
+  tk_log(2, "pgs_recordset::abandon");
+  finished = true;
+  creation.reset();
+  try {
+    // The stream's end rolls back its transaction, with the table it made or replaced.
+    copy.reset();
+    line_builder.reset();
+  } catch (...) {
+    tk_log(3, "ERROR: %s", "abandoning the rows of the table failed");
+  }
 }
 
 std::vector<udb_row_error> pgs_recordset::take_row_errors() {

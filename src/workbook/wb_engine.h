@@ -137,6 +137,9 @@ class wb_recordset : public ref_counted_object {
   virtual void collect(const std::wstring& name, const ole_variant& value) = 0;
   virtual void update(int type, bool force) = 0;
   virtual void close() = 0;
+  /// What the current row lacks: the columns whose cells the workbook names without holding their
+  /// values (NULL in the row), with the reason; empty when nothing, and where nothing is current.
+  virtual std::wstring row_problem() const { return {}; }
 };
 
 class wb_querydef : public ref_counted_object {

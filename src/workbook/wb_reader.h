@@ -36,7 +36,9 @@ class wb_error : public std::runtime_error {
   long number_;
 };
 
-enum class wb_value_kind : std::uint8_t { number, text, boolean, error };
+/// `missing`: a cell the file names but whose value it does not hold (a text past the .xls shared
+/// strings); `text` says why. It reads as NULL, and its row is reported with the reason.
+enum class wb_value_kind : std::uint8_t { number, text, boolean, error, missing };
 
 /// How a workbook counts its date serials: the 1900 system with its day 60 for the 1900-02-29 that
 /// never was, the 1900 system without that day (serial 0 is 1899-12-30), or the 1904 system.

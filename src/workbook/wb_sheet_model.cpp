@@ -23,6 +23,7 @@ classified classify(const wb_cell& c, wb_date_system dates) {
     case wb_value_kind::boolean:
       return {cell_kind::boolean};
     case wb_value_kind::error:
+    case wb_value_kind::missing:
       return {cell_kind::error};
     case wb_value_kind::number:
       break;
@@ -123,7 +124,8 @@ wb_sheet_layout wb_profile_sheet(wb_reader& reader, std::size_t index, bool head
         if (v.kind != cell_kind::error) header_texts[c.col] = render(c, v);
         continue;
       }
-      // An error cell is delivered as NULL, so it says nothing about its column's type.
+      // An error cell (or one whose value is missing) is delivered as NULL, so it says nothing about
+      // its column's type.
       if (v.kind == cell_kind::error) continue;
       if (stats.size() <= c.col) stats.resize(c.col + 1);
       column_stats& s = stats[c.col];
@@ -163,6 +165,7 @@ bool wb_row_cursor::read(std::vector<wb_value>& row) {
     v.k = wb_value::kind::null;
     v.text.clear();
   }
+  problem_.clear();
   while (!stream_done_ && (!has_pending_ || pending_.row < next_row_)) {
     has_pending_ = stream_->next_row(pending_);
     stream_done_ = !has_pending_;
@@ -172,6 +175,12 @@ bool wb_row_cursor::read(std::vector<wb_value>& row) {
     for (std::size_t i = 0; i < pending_.count; ++i) {
       const wb_cell& c = pending_.cells[i];
       if (c.col < layout_.first_col || c.col > layout_.last_col) continue;
+      if (c.kind == wb_value_kind::missing) {
+        if (!problem_.empty()) problem_ += ' ';
+        problem_ += "Column '" + layout_.columns[c.col - layout_.first_col].name + "': " + std::string(c.text) +
+                    "; it is stored as NULL.";
+        continue;
+      }
       const classified v = classify(c, dates);
       if (v.kind == cell_kind::empty || v.kind == cell_kind::error) continue;
       wb_value& out = row[c.col - layout_.first_col];

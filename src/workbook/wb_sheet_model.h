@@ -60,6 +60,9 @@ class wb_row_cursor {
   wb_row_cursor(wb_reader& reader, std::size_t index, const wb_sheet_layout& layout);
   /// Fills `row` (one value per column) with the next data row; false after the last.
   bool read(std::vector<wb_value>& row);
+  /// What the row read last lacks: each column whose cell the file names without holding its
+  /// value (NULL in `row`), with the reason; empty when nothing.
+  const std::string& problem() const { return problem_; }
 
  private:
   wb_reader& reader_;
@@ -69,4 +72,5 @@ class wb_row_cursor {
   wb_row_view pending_;
   bool has_pending_ = false, stream_done_ = false;
   std::uint64_t next_row_ = 0;
+  std::string problem_;
 };

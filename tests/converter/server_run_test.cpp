@@ -86,6 +86,27 @@ class ServerConversion : public converter_fixture {
     presenter_reports_before = presenter.reports().size();
   }
 
+  /// Runs `c` while another session holds public.sheet1 in `lock_mode`, stops it once it waits
+  /// on that lock, and returns how long the run took to end after the stop.
+  std::chrono::steady_clock::duration stop_while_waiting_on_lock(tamarind_convertor& c, const std::string& lock_mode) {
+    pqxx::connection holder(tamarind_test::server_connection_string(db));
+    auto lock = std::make_unique<pqxx::work>(holder);
+    lock->exec("LOCK TABLE public.sheet1 IN " + lock_mode + " MODE");
+    const auto waiting = [&] { return scalar(db, "SELECT count(*) FROM pg_locks WHERE NOT granted") > 0; };
+    std::thread worker([&] { c.run(); });
+    for (int i = 0; i < 1000 && !waiting() && !c.is_finished(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(waiting()) << "the run never waited on the lock";
+    const auto stopped_at = std::chrono::steady_clock::now();
+    c.request_stop();
+    while (!c.is_finished() && std::chrono::steady_clock::now() - stopped_at < std::chrono::seconds(10))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto took = std::chrono::steady_clock::now() - stopped_at;
+    lock.reset();  // lets a run that ignored the stop go on, so the test ends either way
+    worker.join();
+    return took;
+  }
+
   std::string db;
   std::string book;
   std::size_t presenter_reports_before = 0;
@@ -349,28 +370,48 @@ TEST_F(ServerConversion, AStopCancelsAWaitOnAnotherSessionsLock) {
   write_workbook(book, {numbered_sheet("Sheet1", 200), numbered_sheet("Sheet2", 3)});
   existing_destination();
   // Another session keeps the table from being written (reads stay allowed) until it ends.
-  pqxx::connection holder(tamarind_test::server_connection_string(db));
-  auto lock = std::make_unique<pqxx::work>(holder);
-  lock->exec("LOCK TABLE public.sheet1 IN EXCLUSIVE MODE");
-  const auto waiting = [&] { return scalar(db, "SELECT count(*) FROM pg_locks WHERE NOT granted") > 0; };
-  tamarind_convertor& c = connected(3);
-  std::thread worker([&] { c.run(); });
-  for (int i = 0; i < 1000 && !waiting() && !c.is_finished(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(waiting()) << "the run never waited on the lock";
-  const auto stopped_at = std::chrono::steady_clock::now();
-  c.request_stop();
-  while (!c.is_finished() && std::chrono::steady_clock::now() - stopped_at < std::chrono::seconds(10))
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const auto took = std::chrono::steady_clock::now() - stopped_at;
-  lock.reset();  // lets a run that ignored the stop go on, so the test ends either way
-  worker.join();
-
-  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_LT(stop_while_waiting_on_lock(connected(3), "EXCLUSIVE"), std::chrono::seconds(2));
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);  // the worksheet rolled back
   EXPECT_FALSE(table_exists(db, "public.sheet2"));                  // and no later one begun
   EXPECT_TRUE(presenter.reports().empty());
   EXPECT_TRUE(contains(frame.events(), "log The conversion was stopped by the user.\n"));
+}
+
+// A stop keeps its word: the rows sent stay however long their commit takes, mode 1 keeps the table
+// it was to replace, a wait on another session's lock still ends at once, and the stopped
+// worksheet is told with what it kept while the run counts as failed (the agent's status 1).
+TEST_F(ServerConversion, AStopKeepsTheRowsItSaysOrTheTableItWasToReplace) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 50000), numbered_sheet("Sheet2", 10)});
+  const auto stop_during_rows = [&](tamarind_convertor& c) {
+    std::thread worker([&] { c.run(); });
+    while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    c.request_stop();
+    worker.join();
+  };
+  const std::string stopped = "log Sheet1: the conversion was stopped in this worksheet; ";
+  existing_destination("integer");
+  // Checked at commit, and slower than the stop's grace.
+  exec(db, "CREATE FUNCTION slow_check() RETURNS trigger LANGUAGE plpgsql AS "
+           "$$BEGIN PERFORM pg_sleep(1.5); RETURN NULL; END$$");
+  exec(db, "CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON public.sheet1 DEFERRABLE INITIALLY DEFERRED "
+           "FOR EACH ROW WHEN (NEW.qty = 1) EXECUTE FUNCTION slow_check()");
+  const unsigned errors_before = handler->reported().total();
+  stop_during_rows(connected(3));
+  const long long kept = scalar(db, "SELECT count(*) FROM public.sheet1 WHERE name LIKE 'r%'");
+  EXPECT_TRUE(kept >= 500 && kept < 50000) << kept;
+  EXPECT_TRUE(contains(frame.events(), stopped + std::to_string(kept) + " of its rows were stored.\n"));
+  EXPECT_GT(handler->reported().total(), errors_before);
+
+  new_run();
+  exec(db, "DELETE FROM public.sheet1 WHERE name LIKE 'r%'");
+  stop_during_rows(connected(1));
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1 WHERE name LIKE 'old%'"), 5);
+  EXPECT_TRUE(contains(frame.events(), stopped + "none of its rows were stored and its table was left as it was.\n"));
+
+  new_run();  // mode 1's drop of the table waits for another session
+  EXPECT_LT(stop_while_waiting_on_lock(connected(1), "ACCESS SHARE"), std::chrono::seconds(2));
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
 }
 
 namespace {
@@ -415,4 +456,28 @@ TEST_F(ServerConversion, AbortAtARefusedRecordLandsTheRowsBeforeItAndNoneAfter) 
     new_run();
     exec("postgres", "DROP DATABASE " + db + " WITH (FORCE)");
   }
+}
+
+// After an Abort the rows before the refused record are committed; when that commit fails, the user
+// learns that the worksheet kept none of its rows.
+TEST_F(ServerConversion, AbortWhoseRowsBeforeCannotBeCommittedSaysNoneWereKept) {
+  TAMARIND_REQUIRE_SERVER();
+  write_workbook(book, {numbered_sheet("Sheet1", 3000)});
+  existing_destination("integer");
+  exec(db, "ALTER TABLE public.sheet1 ADD CHECK (qty <> 700)");
+  exec(db, "CREATE FUNCTION refuse_at_commit() RETURNS trigger LANGUAGE plpgsql AS "
+           "$$BEGIN RAISE EXCEPTION 'refused at commit'; END$$");
+  exec(db, "CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON public.sheet1 DEFERRABLE INITIALLY DEFERRED "
+           "FOR EACH ROW WHEN (NEW.qty = 5) EXECUTE FUNCTION refuse_at_commit()");
+  answering_presenter answers(true);
+  handler->set_presenter(&answers);
+  convert(connected(3));
+  handler->set_presenter(&presenter);
+  EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
+  // Asked once, at the refused record; what became of the worksheet is listed for the finish page.
+  EXPECT_EQ(answers.asked.size(), 1u);
+  const std::vector<std::string> listed = handler->listed_errors();
+  ASSERT_FALSE(listed.empty());
+  EXPECT_EQ(listed.back(), "Sheet1: The rows before the refused record could not be stored: this worksheet "
+                           "kept none of its rows.");
 }

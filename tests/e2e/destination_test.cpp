@@ -44,9 +44,12 @@ TEST_F(E2eDestination, UnreadableOrNoWorksheetsLeaveTheDestinationAndFail) {
     EXPECT_TRUE(has(r.out, "Broken: ") && has(r.out, "Cut: ") &&
                 has(r.out, "None of the worksheets to convert can be read; the destination was left as it was."))
         << r.out;
-    const auto missing = convert({{"Good", good_rows}, {"Missing", good_rows}}, mode, {"xl/worksheets/sheet2.xml"});
+    const auto missing = convert({{"Missing", good_rows}}, mode, {"xl/worksheets/sheet1.xml"});
     EXPECT_EQ(missing.status, 1) << missing.out;
-    EXPECT_TRUE(has(missing.out, "is missing")) << missing.out;
+    EXPECT_TRUE(has(missing.out, "Missing: ") &&
+                has(missing.out, "the part 'xl/worksheets/sheet1.xml' of sheet 'Missing' is missing.") &&
+                has(missing.out, "None of the worksheets to convert can be read"))
+        << missing.out;
     EXPECT_EQ(db.tables(), untouched);
     EXPECT_EQ(db.rows("SELECT f1 FROM bad"), strings{"-2"});
   }
@@ -54,7 +57,12 @@ TEST_F(E2eDestination, UnreadableOrNoWorksheetsLeaveTheDestinationAndFail) {
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(has(none.out, "There is no worksheet to convert.")) << none.out;
   EXPECT_EQ(db.tables(), untouched);
-  // One worksheet readable: mode 1 replaces only its table, mode 0 the database.
+  // One worksheet readable: mode 1 replaces only its table, mode 0 the database. A worksheet whose
+  // part is missing fails alone, as one of bad XML does.
+  const auto missing = convert({{"Good", good_rows}, {"Missing", good_rows}}, "1", {"xl/worksheets/sheet2.xml"});
+  EXPECT_EQ(missing.status, 1) << missing.out;
+  EXPECT_TRUE(has(missing.out, "Missing: ") && has(missing.out, "of sheet 'Missing' is missing.")) << missing.out;
+  EXPECT_EQ(db.rows("SELECT (SELECT f1 FROM good), (SELECT f1 FROM bad)"), strings{"1|-2"});
   EXPECT_EQ(convert({{"Good", good_rows}, {"Bad", broken_xml}}, "1").status, 1);
   EXPECT_EQ(db.rows("SELECT (SELECT f1 FROM good), (SELECT f1 FROM bad)"), strings{"1|-2"});
   EXPECT_EQ(convert({{"Good", good_rows}, {"Bad", broken_xml}}, "0").status, 1);

@@ -91,13 +91,18 @@ TEST(ProgramStart, QuickLaunchWithAProfileThatDoesNotLoadStopsBeforeAnyConnectio
   write_file(broken, "mode=1\n[Generic settings]\n");
   // A file that is no profile gets our box; a missing file is the loader's own error, reported
   // through the handler as a box. Either way: one box, no wizard.
-  EXPECT_EQ(run_wizard_program(env.handler(), broken, options), 0);
+  // Either way the program ends with an error's status.
+  EXPECT_EQ(run_wizard_program(env.handler(), broken, options), 1);
   ASSERT_EQ(env.boxes().count(), 1u);
   EXPECT_EQ(env.boxes().last_text(), QString::fromStdString("Cannot load profile file '" + broken + "'."));
   env.boxes().clear();
-  EXPECT_EQ(run_wizard_program(env.handler(), env.dir().file("missing.tmd"), options), 0);
+  EXPECT_EQ(run_wizard_program(env.handler(), env.dir().file("missing.tmd"), options), 1);
   EXPECT_EQ(env.boxes().count(), 1u);
   EXPECT_EQ(env.handler().reported().level1, 1u);
+  // An option is read as a profile path, and fails as one.
+  env.boxes().clear();
+  EXPECT_EQ(run_wizard_program(env.handler(), "--help", options), 1);
+  EXPECT_EQ(env.boxes().count(), 1u);
   EXPECT_FALSE(shown);
 }
 
@@ -122,7 +127,7 @@ TEST(ProgramStart, QuickLaunchWithAProfileThatFailsKeepsTheStoredSettings) {
   for (const std::string& profile : {no_workbook, bad_port}) {
     SCOPED_TRACE(profile);
     env.boxes().clear();
-    EXPECT_EQ(run_wizard_program(env.handler(), profile, options), 0);
+    EXPECT_EQ(run_wizard_program(env.handler(), profile, options), 1);
     EXPECT_EQ(env.boxes().count(), 1u);
     // What the program stored on its way out is what the user had, not the half-read profile.
     tamarind_convertor reread(tmd_front_end::wizard);
@@ -144,7 +149,7 @@ TEST(ProgramStart, QuickLaunchWithAnInvalidModeIsReportedOnceWithoutTheWizard) {
     shown = true;
     return 1;
   };
-  EXPECT_EQ(run_wizard_program(env.handler(), profile, options), 0);
+  EXPECT_EQ(run_wizard_program(env.handler(), profile, options), 1);
   EXPECT_FALSE(shown);
   ASSERT_EQ(env.boxes().count(), 1u);
   EXPECT_EQ(env.boxes().last_text(), QStringLiteral("Invalid merge/overwrite mode"));
@@ -171,7 +176,11 @@ TEST(ProgramStart, QuickLaunchWhoseServerRefusesIsReportedOnceWithOkAndFails) {
   EXPECT_FALSE(shown);
   EXPECT_EQ(env.handler().reported().total(), 1u);
   EXPECT_EQ(asked, 0) << "Continue cannot continue here";
-  EXPECT_EQ(env.boxes().count(), 1u);
+  ASSERT_EQ(env.boxes().count(), 1u);
+  // libpq indents its hint line with a tab: shown as one line without the gap.
+  EXPECT_TRUE(env.boxes().last_text().contains(QStringLiteral("refused Is the server running")))
+      << env.boxes().last_text().toStdString();
+  EXPECT_FALSE(env.boxes().last_text().contains(QLatin1Char('\t')));
 }
 
 TEST(ServerProgramStart, QuickLaunchConvertsUnattendedAndEndsOnTheFinishPage) {

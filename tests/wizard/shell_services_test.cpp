@@ -214,7 +214,7 @@ TEST(ShellBridge, ClosingAnswersWaitingAndLaterRequestsUnseen) {
   gui_bridge::set_closing(false);
 }
 
-TEST(ShellGuard, TkExceptionGoesToTheHandlerOtherExceptionsToABoxBothCloseWithZero) {
+TEST(ShellGuard, TkExceptionGoesToTheHandlerOtherExceptionsToABoxBothCloseWithAnErrorStatus) {
   {
     environment env(false);
     wizard_shell& shell = env.shell();
@@ -226,8 +226,8 @@ TEST(ShellGuard, TkExceptionGoesToTheHandlerOtherExceptionsToABoxBothCloseWithZe
     env.show();
     shell.next();
     EXPECT_FALSE(shell.isVisible());
-    EXPECT_EQ(shell.result(), 0);
-    EXPECT_EQ(shell.forced_status(), 0);
+    EXPECT_EQ(shell.result(), 1);
+    EXPECT_EQ(shell.forced_status(), 1);
     ASSERT_EQ(env.boxes().count(), 1u);
     EXPECT_EQ(env.boxes().last_text(), QStringLiteral("Something failed"));
     EXPECT_EQ(env.handler().reported().level1, 1u) << "reported through the handler";
@@ -242,7 +242,7 @@ TEST(ShellGuard, TkExceptionGoesToTheHandlerOtherExceptionsToABoxBothCloseWithZe
     env.show();
     shell.next();
     EXPECT_FALSE(shell.isVisible());
-    EXPECT_EQ(shell.forced_status(), 0);
+    EXPECT_EQ(shell.forced_status(), 1);
     ASSERT_EQ(env.boxes().count(), 1u);
     EXPECT_EQ(env.boxes().boxes()[0].caption, QStringLiteral("Tamarind 1.0 Error"));
     EXPECT_EQ(env.boxes().last_text(), QString::fromUtf8(std::bad_alloc().what()));
@@ -304,7 +304,7 @@ TEST(ShellGuard, PageInitThatThrowsClosesTheWizardAfterAnErrorBoxNotContinue) {
   shell.next();
   pump(10);
   EXPECT_FALSE(shell.isVisible());
-  EXPECT_EQ(shell.forced_status(), 0);
+  EXPECT_EQ(shell.forced_status(), 1);
   // Nothing can go on after it: OK, never a Continue that quits.
   EXPECT_TRUE(env.continue_questions().empty());
   ASSERT_EQ(env.boxes().count(), 1u);

@@ -346,27 +346,47 @@ TEST_F(XlsxReader, PackageShapesOtherWritersProduce) {
   EXPECT_EQ(open_error(parts), 0);
 }
 
-// A workbook whose sheets cannot be found is damaged, never an empty workbook.
-TEST_F(XlsxReader, SheetsThatCannotBeFoundMakeTheWorkbookUnreadable) {
-  const auto reason = [&](std::map<std::string, std::string> parts, const std::string& drop) -> std::string {
+// A sheet whose part cannot be found fails alone, as a damaged one does, and the others are read; a
+// workbook whose sheets cannot be found at all is damaged, never an empty workbook.
+TEST_F(XlsxReader, SheetsThatCannotBeFoundFailAloneUnlessNoneCanBe) {
+  const auto outcome = [&](std::map<std::string, std::string> parts, const std::string& drop) -> std::string {
     parts.erase(drop);
     wb_test::write_zip(path_, parts);
+    std::string result;
     try {
-      wb_open_workbook(path_);
+      auto r = wb_open_workbook(path_);
+      for (std::size_t i = 0; i < r->sheets().size(); ++i) {
+        result += r->sheets()[i].name + ": ";
+        try {
+          result += std::to_string(read_all(*r, i).size()) + " cell(s); ";
+        } catch (const wb_error& e) {
+          result += std::to_string(e.number()) + " " + e.what() + "; ";
+        }
+      }
     } catch (const wb_error& e) {
-      return std::to_string(e.number()) + " " + e.what();
+      return "workbook " + std::to_string(e.number()) + " " + e.what();
     }
-    return "opened";
+    return result;
   };
-  auto parts = wb_test::build_xlsx(wb_test::one_sheet("S", "<row><c><v>1</v></c></row>"));
+  wb_test::xlsx_parts book;
+  book.sheets = {{"Module", "<row><c><v>1</v></c></row>"}, {"Sheet2", "<row><c><v>2</v></c></row>"},
+                 {"Data", "<row><c><v>4</v></c><c><v>5</v></c></row>"}};
+  auto parts = wb_test::build_xlsx(book);
   using testing::MatchesRegex;
-  EXPECT_THAT(reason(parts, "xl/_rels/workbook.xml.rels"), MatchesRegex("3274 .*'xl/_rels/workbook.xml.rels'.*"));
-  EXPECT_THAT(reason(parts, "xl/worksheets/sheet1.xml"), MatchesRegex("3274 .*'xl/worksheets/sheet1.xml'.*"));
+  EXPECT_THAT(outcome(parts, "xl/worksheets/sheet2.xml"),
+              MatchesRegex("Module: 1 cell\\(s\\); Sheet2: 3274 .*the part 'xl/worksheets/sheet2.xml' of sheet "
+                           "'Sheet2' is missing.*; Data: 2 cell\\(s\\); "));
   auto& wb = parts["xl/workbook.xml"];
-  wb.replace(wb.find("rId1"), 4, "rId7");
-  EXPECT_THAT(reason(parts, ""), MatchesRegex("3274 .*'rId7'.*"));
+  wb.replace(wb.find("rId1"), 4, "");
+  EXPECT_THAT(outcome(parts, ""), MatchesRegex("Module: 3274 .*sheet 'Module' names relationship '', which "
+                                               "'xl/_rels/workbook.xml.rels' does not hold.*; Sheet2: 1 cell.*; "
+                                               "Data: 2 cell\\(s\\); "));
+  wb.replace(wb.find("r:id=\"\""), 7, "r:id=\"rId7\"");
+  EXPECT_THAT(outcome(parts, ""), MatchesRegex("Module: 3274 .*'rId7'.*; Sheet2: 1 cell.*; Data: 2 cell.*"));
+  EXPECT_THAT(outcome(parts, "xl/_rels/workbook.xml.rels"),
+              MatchesRegex("workbook 3274 .*'xl/_rels/workbook.xml.rels'.*"));
   wb = "<workbook/>";  // no sheets at all needs no relationships
-  EXPECT_EQ(reason(parts, "xl/_rels/workbook.xml.rels"), "opened");
+  EXPECT_EQ(outcome(parts, "xl/_rels/workbook.xml.rels"), "");
 }
 
 TEST_F(XlsxReader, DamagedSheetsGiveUnreadable) {

@@ -150,7 +150,9 @@ struct sheet {
 };
 
 /// A BIFF5 workbook stream: `globals` records, then a BOUNDSHEET and a worksheet substream per sheet.
-inline std::string workbook_stream(const std::string& globals, const std::vector<sheet>& sheets) {
+/// With `sheet_bof_version` 0x0600 the sheets open with BIFF8's BOF, as some other writers make them.
+inline std::string workbook_stream(const std::string& globals, const std::vector<sheet>& sheets,
+                                   std::uint16_t sheet_bof_version = 0x0500) {
   std::string head = bof(0x0005) + globals;
   std::vector<std::string> bounds;
   std::size_t at_sheets = head.size() + eof().size();
@@ -164,11 +166,25 @@ inline std::string workbook_stream(const std::string& globals, const std::vector
   std::string body;
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     set32(bounds[i], 4, std::uint32_t(at_sheets + body.size()));
-    body += bof(0x0010) + sheets[i].records + eof();
+    body += (sheet_bof_version == 0x0500 ? bof(0x0010) : xls_test::bof(0x0010, sheet_bof_version)) +
+            sheets[i].records + eof();
   }
   std::string out = head;
   for (const auto& b : bounds) out += b;
   return out + eof() + body;
+}
+
+/// A book as another program writes it: sheet BOF 0x0600, Mac Central European (10029) texts,
+/// numbers as RK values. Sheet Ärkusz1: Ilość, Miejscowość; 128, Łódź; 12.34, Żółw (an RSTRING).
+inline std::string mac_central_european_book() {
+  std::string rich;
+  put16(rich, 4);
+  rich += std::string("\xFB\x97\xB8w\x01\x00\x05", 7);  // the text, then one formatting run
+  const std::string cells = label(0, 0, "Ilo\xE6\x8D") + label(0, 1, "Miejscowo\xE6\x8D") +
+                            record(0x027E, at(1, 0) + std::string("\x02\x02\0\0", 4)) +  // 128
+                            label(1, 1, "\xFC\x97" "d\x90") + record(0x027E, at(2, 0) + std::string("\x4B\x13\0\0", 4)) +
+                            record(0x00D6, at(2, 1) + rich);
+  return workbook_stream(codepage(10029), {{"\x80rkusz1", cells}}, 0x0600);
 }
 
 }  // namespace biff5

@@ -2,6 +2,8 @@
 // Excel 5.0/95 workbooks in their code pages, and the versions still refused.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "workbook/xls/xls_open.h"
 #include "xls_test_support.h"
 
@@ -183,6 +185,55 @@ TEST(XlsCellRecords, ExcelFiveWorkbooksReadInTheirCodePages) {
   // A code page nothing decodes is refused with its number, not read as another.
   const std::string unknown_page = compound(workbook_stream(codepage(4242), {{"S", ""}}), nullptr, "Book");
   EXPECT_NE(opening_error(unknown_page).find("code page 4242 is not supported"), std::string::npos);
+}
+
+// Excel 5.0/95 books written by other programs open their sheets with BIFF8's BOF version; the book's
+// own BOF says how they are read.
+TEST(XlsCellRecords, ExcelFiveBooksWhoseSheetsClaimBiff8AreReadAsExcelFive) {
+  using namespace biff5;
+  auto r = wb_open_xls_bytes(compound(mac_central_european_book(), nullptr, "Book"), "t.xls");
+  ASSERT_EQ(r->sheets().size(), 1u);
+  EXPECT_EQ(r->sheets()[0].name, "\u00c4rkusz1");
+  EXPECT_EQ(texts(read_all(*r, 0)), (std::vector<std::string>{"Ilo\u015b\u0107", "Miejscowo\u015b\u0107", "128.000000",
+                                                              "\u0141\u00f3d\u017a", "12.340000", "\u017b\u00f3\u0142w"}));
+  // Cyrillic and Greek Macintosh pages, Vietnamese (combining accents) and Estonian Windows pages.
+  for (auto [page, bytes, text] : {std::tuple<std::uint16_t, const char*, const char*>{10007, "\x8F\xF0\xE8", "\u041f\u0440\u0438"},
+                                   {10006, "\xB6\xEC\xEC\xC0\xE4\xE1", "\u0395\u03bb\u03bb\u03ac\u03b4\u03b1"},
+                                   {1258, "Ti\xEA\xEC" "ng", "Ti\u00ea\u0301ng"},
+                                   {1257, "J\xF5geva", "J\u00f5geva"}}) {
+    SCOPED_TRACE(page);
+    const std::string book = workbook_stream(codepage(page), {{bytes, label(0, 0, bytes)}}, 0x0600);
+    auto one = wb_open_xls_bytes(compound(book, nullptr, "Book"), "t.xls");
+    EXPECT_EQ(one->sheets()[0].name, text);
+    EXPECT_EQ(texts(read_all(*one, 0)), (std::vector<std::string>{text}));
+  }
+  // A sheet that does not open with a worksheet BOF is still refused.
+  std::string chart = workbook_stream(codepage(1252), {{"S", ""}}, 0x0600);
+  chart[chart.rfind(std::string("\x09\x08\x10\0\0\x06\x10\0", 8)) + 6] = 0x20;
+  EXPECT_NE(opening_error(compound(chart, nullptr, "Book")).find("a sheet starts with a BOF of another kind"),
+            std::string::npos);
+}
+
+// Only the code pages Excel names in a CODEPAGE record are read; any other number is refused with it,
+// not read as whatever else ICU calls by that number (EBCDIC 500 among the OEM numbers).
+TEST(XlsCellRecords, OnlyTheCodePagesOfExcelAreRead) {
+  using namespace biff5;
+  const auto book = [](std::uint16_t page, const std::string& bytes) {
+    return compound(workbook_stream(codepage(page), {{"S", label(0, 0, bytes)}}), nullptr, "Book");
+  };
+  EXPECT_EQ(texts(cells_of(book(720, "\xE9"))), (std::vector<std::string>{"\u0644"}));
+  EXPECT_EQ(texts(cells_of(book(858, "\xD5"))), (std::vector<std::string>{"\u20ac"}));
+  EXPECT_EQ(texts(cells_of(book(32769, "\x80"))), (std::vector<std::string>{"\u20ac"}));
+  for (std::uint16_t page : {37, 500, 870, 875, 1026, 1047, 20127, 28591, 65001})
+    EXPECT_NE(opening_error(book(page, "a")).find("code page " + std::to_string(page) +
+                                                  " is not supported: it is no code page of Excel"),
+              std::string::npos)
+        << page;
+  // Pages of Excel that ICU cannot decode are refused as such.
+  for (std::uint16_t page : {1361, 10079})
+    EXPECT_NE(opening_error(book(page, "a")).find("code page " + std::to_string(page) + " is not supported: no converter"),
+              std::string::npos)
+        << page;
 }
 
 TEST(XlsCellRecords, OlderVersionsAreRefusedWithTheirReason) {

@@ -146,7 +146,7 @@ TEST(XlsReader, RefusesEncryptedAndOlderWorkbooksWithTheirReasons) {
   EXPECT_EQ(error_number_of(fixture("encrypted.xlsx")), wb_err_protected);
   EXPECT_EQ(error_text_of(fixture("encrypted.xlsx")),
             "Workbook '" + fixture("encrypted.xlsx") + "' is encrypted with a password.");
-  // A BIFF5 globals BOF over BIFF8 sheets; a BIFF8 stream stored as "Book" reads (the BOF tells).
+  // A BIFF5 globals BOF over BIFF8 records (a shared-string table); a BIFF8 stream stored as "Book" reads (the BOF tells).
   EXPECT_EQ(error_number_of(fixture("biff5_bof.xls")), wb_err_unreadable);
   EXPECT_NE(error_text_of(fixture("biff5_bof.xls")).find("BIFF version differs"), std::string::npos);
   EXPECT_EQ(read_all(*wb_open_xls(fixture("book_stream.xls")), 0), (std::vector<cell>{T(0, 0, "tiny"), N(0, 1, 3)}));

@@ -13,6 +13,7 @@
 #include "tk/tk_logger.h"
 #include "tk/tk_string.h"
 #include "wizard/app/ui_messages.h"
+#include "wizard/app/wizard_log.h"
 #include "wizard/dialogs/init_gui.h"
 #include "wizard/errors/wizard_error_presenter.h"
 #include "wizard/page/background_connect.h"
@@ -79,14 +80,14 @@ void add_run_pages(wizard_shell& shell) {
 }
 
 /// Connects before the unattended run, off the GUI thread. The program's status when it did not:
-/// 1 when the server refused (told with OK: nothing can go on), 0 when the user cancelled.
+/// an error's when the server refused (told with OK: nothing can go on), 0 when the user cancelled.
 std::optional<int> connect_at_quick_launch(tamarind_convertor& converter) {
   try {
     if (!connect_in_background(converter)) return 0;
   } catch (const tk_exception& e) {
     const wizard_error_presenter::no_continue_scope no_continue;
     report_tk_exception(e);
-    return 1;
+    return error_status;
   }
   return std::nullopt;
 }
@@ -108,6 +109,8 @@ std::string wizard_command_line(const std::vector<std::string>& arguments) {
 int run_wizard_program(error_handler& handler, const std::string& command_line,
                        const wizard_start_options& options) {
   try {
+    // Made before anything logs, as corvel makes its own; it outlives the converter and the run.
+    wizard_log log;
     tamarind_convertor converter(tmd_front_end::wizard);
     // The shell exists before the profile loads, so worksheets it names that the workbook lacks
     // are reported through its frame; nothing of it is shown yet.
@@ -121,10 +124,14 @@ int run_wizard_program(error_handler& handler, const std::string& command_line,
       // belongs to the run's outcome on the finish page.
       shell.mark_run_start();
       // A profile that does not load stops here, before anything on the server is touched.
-      if (!converter.load_profile_file(tk_utf8_to_unicode(command_line))) {
+      const std::wstring profile = tk_utf8_to_unicode(command_line);
+      wizard_log::note_input(profile);
+      if (!converter.load_profile_file(profile)) {
         wizard_shell::error(tk_wformat(ui_msg_cannot_load_profile, command_line));
-        return 0;
+        return error_status;
       }
+      // As corvel's, the log begins before the connection: a refused one is in it too.
+      wizard_log::begin_run(converter);
       if (const std::optional<int> failed = connect_at_quick_launch(converter)) return *failed;
       converter.check_dest();
     } else {
@@ -140,7 +147,7 @@ int run_wizard_program(error_handler& handler, const std::string& command_line,
   } catch (const std::exception& e) {
     wizard_shell::error(std::string(e.what()));
   }
-  return 0;
+  return error_status;
 }
 
 int tamarind_main(int argc, char** argv) {

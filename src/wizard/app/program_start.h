@@ -1,8 +1,9 @@
 #pragma once
 // The program start of `tamarind`: error handler, GUI, converter, the quick-launch profile (any
 // command-line argument), the shell and its pages, then the wizard. Returns the process status:
-// 1 after Finish, 0 after Cancel, an error reported at the start, or a quick launch that stopped
-// early; 1 also after a quick launch whose connection failed; 255 after an internal error or when
+// 1 after Finish and after an error that ended the program (a profile that does not load, a
+// quick launch whose connection failed, an error that closed the wizard); 0 after Cancel and
+// after a quick launch the user cancelled while it connected; 255 after an internal error or when
 // the GUI cannot start.
 #include <functional>
 #include <string>

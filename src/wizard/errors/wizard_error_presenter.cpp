@@ -44,7 +44,7 @@ void wizard_error_presenter::internal_error(const std::string& message) {
   });
 }
 
-void wizard_error_presenter::error(const std::string& text) { wizard_shell::error(text); }
+void wizard_error_presenter::error(const std::string& text) { wizard_shell::logged_error(text); }
 
 wizard_error_presenter::no_continue_scope::no_continue_scope() : m_previous(continue_impossible) {
   continue_impossible = true;
@@ -54,7 +54,7 @@ wizard_error_presenter::no_continue_scope::~no_continue_scope() { continue_impos
 
 error_presenter::continue_answer wizard_error_presenter::ask_continue(const std::string& text) {
   if (continue_impossible) {
-    wizard_shell::error(text);
+    wizard_shell::logged_error(text);
     continue_answer answer;
     answer.abort = true;
     return answer;

@@ -9,6 +9,7 @@
 #include <QWizard>
 #include <algorithm>
 
+#include "converter/run_log.h"
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_format.h"
@@ -79,7 +80,9 @@ bool gui_finish_page::page_init() {
   // Some errors were told in a box of their own and never listed (worksheets not found, a
   // failure outside the handler): the count tells of them.
   const unsigned counted = shell ? shell->errors_since_run_start() : 0u;
-  const bool failed = !errors.empty() || counted > 0;
+  // A log file named in the settings that lost lines is an error of the run as well.
+  const std::string log_failure = log_failure_text();
+  const bool failed = !errors.empty() || counted > 0 || !log_failure.empty();
   const tamarind_convertor* converter = tamarind_convertor::instance_ptr();
   auto* text = ctrl_as<QLabel>(id_text);
   auto* list = ctrl_as<QPlainTextEdit>(id_errors);
@@ -93,20 +96,16 @@ bool gui_finish_page::page_init() {
     tk_log(2, "Display errors");
     title->setText(QString::fromUtf8(ui_msg_finish_title_errors));
     text->setText(QString::fromStdWString(m_error_text));
-    list->setVisible(!errors.empty());
-    list->setReadOnly(false);
-    list->clear();
-    // An entry is its message, and the reason on a line of its own when one follows.
-    for (const std::string& error : errors) {
-      list->moveCursor(QTextCursor::End);
-      list->insertPlainText(QString::fromUtf8(error.c_str()) + QStringLiteral("\n\n"));
-    }
-    if (!errors.empty() && counted > errors.size()) {
-      list->moveCursor(QTextCursor::End);
-      list->insertPlainText(QString::fromUtf8(further_errors_line(counted - static_cast<unsigned>(errors.size()),
-                                                                  converter ? converter->get_logfile() : std::string())
-                                                  .c_str()));
-    }
+    list->setVisible(!errors.empty() || !log_failure.empty());
+    // An entry is its message, and the reason on a line of its own when one follows. Without a
+    // log file the list holds every error of the run: built whole, then set once.
+    QString entries;
+    for (const std::string& error : errors) entries += QString::fromUtf8(error.c_str()) + QStringLiteral("\n\n");
+    if (!log_failure.empty()) entries += QString::fromUtf8(log_failure.c_str()) + QStringLiteral("\n\n");
+    if (!errors.empty() && counted > errors.size())
+      entries += QString::fromUtf8(
+          further_errors_line(counted - static_cast<unsigned>(errors.size()), written_log_file()).c_str());
+    list->setPlainText(entries);
     list->setReadOnly(true);
     // The list never starts out selected or scrolled to its end.
     list->moveCursor(QTextCursor::Start);

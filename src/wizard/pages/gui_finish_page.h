@@ -15,12 +15,12 @@ class gui_finish_page : public wizard_page<116, wiz_finish, psp_hide_header> {
 
   gui_finish_page(std::wstring success_text, std::wstring error_text, QWidget* parent = nullptr);
 
-  /// Shows the outcome: the error text when errors were listed or counted during the run (the
-  /// list only when there are texts), else the success text. Cancel and Help are disabled from
+  /// Shows the outcome: the error text when errors were listed or counted during the run, or the
+  /// log file lost lines (the list only when there are texts), else the success text. Cancel and Help are disabled from
   /// here on, Finish takes the focus.
   bool page_init() override;
   /// The line after the listed errors: how many more were reported, and the log file that holds
-  /// them all when one is set.
+  /// them all when one was written (empty `log_file`: none).
   static std::string further_errors_line(unsigned further, const std::string& log_file);
 
   const std::wstring& success_text() const noexcept { return m_success_text; }

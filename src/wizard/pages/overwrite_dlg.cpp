@@ -44,6 +44,7 @@ overwrite_dlg_base::overwrite_dlg_base(int dialog_id, int help_context, const st
   top->addWidget(m_text_label, 1);
   auto* column = new QVBoxLayout(this);
   column->addLayout(top);
+  wizard_shell::bind_help_key(this, [this] { on_help(); });
 }
 
 QPushButton* overwrite_dlg_base::make_button(const QString& label, int id) {

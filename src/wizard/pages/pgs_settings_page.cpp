@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "converter/error_handler.h"
 #include "converter/error_tables.h"
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_error_converter.h"
@@ -177,9 +178,7 @@ std::string pgs_settings_page::connect_error_text(int code, const char* what) {
   const tk_error_converter map(pgs_error_table_size, pgs_error_table);
   std::string text = map.convert(code);
   if (text.empty()) text = what ? what : "";
-  // libpq indents its hint lines with a tab, which a box shows as a wide gap.
-  std::erase(text, '\t');
-  return text;
+  return error_handler::clean_message(std::move(text));
 }
 
 int pgs_settings_page::on_next() {
@@ -199,6 +198,13 @@ int pgs_settings_page::on_next() {
 int pgs_settings_page::on_back() {
   store_settings();
   return 0;
+}
+
+bool pgs_settings_page::on_cancel() {
+  if (!background_connect_running()) return wizard_page::on_cancel();
+  tk_log(2, "pgs_settings_page::on_cancel: the connection attempt is abandoned");
+  abandon_background_connect();
+  return false;
 }
 
 void pgs_settings_page::stop_work() noexcept { abandon_background_connect(); }

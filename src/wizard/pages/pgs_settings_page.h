@@ -24,6 +24,9 @@ class pgs_settings_page : public wizard_page<134, wiz_back | wiz_next, psp_has_h
   /// Stores the settings without connecting.
   int on_back() override;
   void on_help() override;
+  /// While a connection attempt is awaited, Cancel (or Escape, or the close box) abandons it and
+  /// the page stays, so the user can correct the host; otherwise the usual question.
+  bool on_cancel() override;
   /// The wizard closes: a connection attempt under way is abandoned.
   void stop_work() noexcept override;
 

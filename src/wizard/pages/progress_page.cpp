@@ -3,23 +3,29 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWizard>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "converter/error_handler.h"
 #include "converter/exit_signal.h"
+#include "converter/frame_services.h"
 #include "converter/tamarind_convertor.h"
 #include "tk/tk_exception.h"
 #include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 #include "tk/tk_thread.h"
 #include "wizard/app/ui_messages.h"
+#include "wizard/app/wizard_log.h"
+#include "wizard/errors/wizard_error_presenter.h"
 #include "wizard/shell/gui_bridge.h"
+#include "wizard/shell/wizard_guard.h"
 #include "wizard/shell/wizard_shell.h"
 
 namespace {
@@ -68,6 +74,28 @@ class conversion_thread : public tk_thread {
   tk_thread_functor* create_functor() override { return new conversion_body; }
 };
 
+/// The status line: entry 27 with the worksheet's name shortened in its middle where the whole
+/// line would not fit the label, so the row counter at its end stays in view.
+QString status_text(const QLabel& label, const std::wstring& sheet, long rows) {
+  const auto line = [rows](const std::wstring& name) {
+    return QString::fromUtf8(tk_format(ui_messages[27], name, rows).c_str());
+  };
+  const QString full = line(sheet);
+  const QFontMetrics metrics(label.font());
+  const int width = label.contentsRect().width();
+  if (width <= 0 || metrics.horizontalAdvance(full) <= width) return full;
+  const int room = std::max(0, width - metrics.horizontalAdvance(line(std::wstring())));
+  return line(metrics.elidedText(QString::fromStdWString(sheet), Qt::ElideMiddle, room).toStdWString());
+}
+
+const wchar_t* const exit_rolls_back_text =
+    L"Are you sure you want to exit the wizard?\nThe conversion stops: the worksheet under way keeps its table as "
+    L"it was and none of its rows are stored; the worksheets converted before it stay, the later ones are not "
+    L"converted.";
+const wchar_t* const exit_keeps_rows_text =
+    L"Are you sure you want to exit the wizard?\nThe conversion stops: the rows of the worksheet under way sent so "
+    L"far stay in its table; the worksheets converted before it stay, the later ones are not converted.";
+
 QLabel* make_label(const char* text, int id = 0) {
   auto* label = new QLabel(QString::fromUtf8(text));
   label->setWordWrap(true);
@@ -88,6 +116,9 @@ progress_page::progress_page(QWidget* parent) : wizard_page(parent) {
   layout->addSpacing(16);
   QLabel* status = make_label("", id_status);
   status->setWordWrap(false);
+  // A long worksheet name must not widen the page: the line is fitted to the width instead.
+  status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  status->setMinimumWidth(1);
   layout->addWidget(status);
   auto* bar = new QProgressBar;
   bar->setRange(0, 100);
@@ -115,7 +146,17 @@ bool progress_page::page_init() {
   if (is_running()) return true;  // activated again while converting: one run only
   // Some errors of the run are told in a box of their own and never listed: the finish page
   // learns of them by the count.
-  if (wizard_shell* shell = wizard_shell::instance_ptr()) shell->mark_run_start();
+  wizard_shell* shell = wizard_shell::instance_ptr();
+  if (shell) shell->mark_run_start();
+  try {
+    wizard_log::begin_run(converter);
+  } catch (const tk_exception& e) {
+    // A log file that is a file the run reads: nothing is converted, and the finish page says so.
+    const wizard_error_presenter::no_continue_scope no_continue;
+    report_tk_exception(e);
+    if (shell) QTimer::singleShot(0, shell, [shell] { shell->frame().show_finish_page(); });
+    return true;
+  }
   if (!m_thread) m_thread = std::make_unique<conversion_thread>();
   m_thread->start();
   return true;
@@ -126,13 +167,26 @@ void progress_page::on_timer() {
   // May move the wizard to the finish page.
   ctrl_as<QProgressBar>(id_progress)->setValue(converter.get_progress());
   if (!converter.get_from_xls()) return;
-  std::string status;
+  auto* status = ctrl_as<QLabel>(id_status);
   const std::wstring sheet = converter.get_cur_sheet();
-  if (!sheet.empty()) status = tk_format(ui_messages[27], sheet, static_cast<long>(converter.get_rec_count()));
-  ctrl_as<QLabel>(id_status)->setText(QString::fromUtf8(status.c_str()));
+  status->setText(sheet.empty() ? QString()
+                                : status_text(*status, sheet, static_cast<long>(converter.get_rec_count())));
 }
 
 void progress_page::on_help() { wizard_shell::display_help_contents(); }
+
+bool progress_page::on_cancel() {
+  if (!is_running()) return wizard_page_base::on_cancel();
+  tk_log(2, "progress_page::on_cancel");
+  // Mode 1 rolls back the worksheet a stop ends; the other modes keep the rows it sent.
+  const bool rolls_back = tamarind_convertor::instance().get_mode() == 1;
+  if (!wizard_shell::question(rolls_back ? exit_rolls_back_text : exit_keeps_rows_text, true)) return false;
+  if (!is_running()) return true;  // the run ended while the question was open
+  wizard_shell* shell = wizard_shell::instance_ptr();
+  if (!shell) return true;
+  shell->end_wizard(cancelled_run_status);
+  return false;
+}
 
 void progress_page::stop_work() noexcept {
   if (!m_thread) return;

@@ -26,6 +26,12 @@ class progress_page : public wizard_page<107, wiz_back | wiz_next, psp_has_help>
   void on_help() override;
   /// Stops a running conversion cooperatively and waits for its thread (events keep flowing).
   void stop_work() noexcept override;
+  /// While the run goes on, the exit question says what becomes of the worksheet under way; Yes
+  /// stops the run and closes the wizard with cancelled_run_status.
+  bool on_cancel() override;
+
+  /// The wizard's status after Cancel stopped a run: the conversion did not do all it was asked.
+  static constexpr int cancelled_run_status = 1;
 
   bool is_running() const noexcept;
 

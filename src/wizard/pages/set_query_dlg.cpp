@@ -69,6 +69,7 @@ set_query_dlg::set_query_dlg(const std::wstring& name, const std::wstring& text,
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
   connect(test, &QPushButton::clicked, this, [this] { wizard_guard([this] { on_test(); }); });
   connect(help, &QPushButton::clicked, this, [this] { wizard_guard([this] { on_help(); }); });
+  wizard_shell::bind_help_key(this, [this] { wizard_guard([this] { on_help(); }); });
   on_init();
 }
 

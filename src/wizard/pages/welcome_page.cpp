@@ -10,6 +10,7 @@
 #include "tk/tk_format.h"
 #include "tk/tk_logger.h"
 #include "wizard/app/ui_messages.h"
+#include "wizard/app/wizard_log.h"
 #include "wizard/dialogs/file_dialog.h"
 #include "wizard/shell/wizard_guard.h"
 #include "wizard/shell/wizard_shell.h"
@@ -65,7 +66,9 @@ bool welcome_page::show() {
   m_link->setTextFormat(Qt::RichText);
   m_link->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(QString::fromUtf8(maker_site)));
   m_link->setTextInteractionFlags(Qt::TextBrowserInteraction);
-  m_link->setOpenExternalLinks(true);
+  // Opened as help is: a missing browser is told, never passed over in silence.
+  connect(m_link, &QLabel::linkActivated, this,
+          [](const QString& url) { wizard_guard([&] { wizard_shell::open_web_page(url); }); });
   m_link_attached = true;
   return true;
 }
@@ -82,6 +85,7 @@ int welcome_page::on_load() {
   open_file_dialog dialog(window(), filter, L"Select Profile File", std::wstring());
   if (!dialog.run()) return 0;
   const std::wstring path = dialog.get_file_name();
+  wizard_log::note_input(path);
   tamarind_convertor& converter = tamarind_convertor::instance();
   try {
     if (!converter.load_profile_file(path))

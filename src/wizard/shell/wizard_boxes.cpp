@@ -89,30 +89,34 @@ void show_no_browser(const QString& path) {
   wizard_shell::error(tk_format(no_browser_text, folder));
 }
 
-/// Opens the help page; false when the opener failed at once. Without a browser, xdg-open starts
-/// and then fails (or is missing): the box comes when that is known, the wizard is not held up.
-bool open_help(const QString& path) {
+/// Opens a page in the browser; false when the opener failed at once. Without a browser, xdg-open
+/// starts and then fails (or is missing): the box naming the folder of `help_path` comes when
+/// that is known, the wizard is not held up.
+bool open_in_browser(const QString& target, const QString& help_path) {
   wizard_shell::help_opener opener;
   {
     std::lock_guard lock(hooks_mutex);
     opener = help_opener_fn;
   }
-  if (opener) return opener(path);
-  // An argument list, never a shell: nothing in the path is interpreted. No parent: xdg-open may
-  // run the browser in its place, which must outlive the wizard rather than be killed with it.
+  if (opener) return opener(target);
+  // An argument list, never a shell: nothing in the target is interpreted. No parent: xdg-open
+  // may run the browser in its place, which must outlive the wizard rather than be killed with it.
   auto* process = new QProcess;
-  QObject::connect(process, &QProcess::finished, process, [process, path](int code, QProcess::ExitStatus status) {
-    process->deleteLater();
-    if (status != QProcess::NormalExit || code != 0) show_no_browser(path);
-  });
-  QObject::connect(process, &QProcess::errorOccurred, process, [process, path](QProcess::ProcessError error) {
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, help_path](int code, QProcess::ExitStatus status) {
+                     process->deleteLater();
+                     if (status != QProcess::NormalExit || code != 0) show_no_browser(help_path);
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, process, [process, help_path](QProcess::ProcessError error) {
     if (error != QProcess::FailedToStart) return;
     process->deleteLater();
-    show_no_browser(path);
+    show_no_browser(help_path);
   });
-  process->start(QStringLiteral("xdg-open"), {path});
+  process->start(QStringLiteral("xdg-open"), {target});
   return true;
 }
+
+bool open_help(const QString& path) { return open_in_browser(path, path); }
 
 }  // namespace
 
@@ -123,6 +127,10 @@ void wizard_shell::error(const std::wstring& text) {
 }
 
 void wizard_shell::error(const std::string& text) { error(tk_ansi_to_unicode(text)); }
+
+void wizard_shell::logged_error(const std::string& text) {
+  show_box(wizard_box::kind::error, tk_ansi_to_unicode(text), false);
+}
 
 void wizard_shell::message(const std::wstring& text) {
   tk_log(1, "wizard_shell::message(%s)", text);
@@ -166,6 +174,13 @@ bool wizard_shell::display_help_contents() {
     return false;
   }
   return true;
+}
+
+void wizard_shell::open_web_page(const QString& url) {
+  tk_log(1, "wizard_shell::open_web_page(%s)", url.toStdString());
+  // No browser for the page, none for the help either: the box says where the help pages are.
+  const QString help_index = help_file(QStringLiteral("index.html"));
+  if (!open_in_browser(url, help_index)) show_no_browser(help_index);
 }
 
 void wizard_shell::set_box_hook(box_hook hook) {

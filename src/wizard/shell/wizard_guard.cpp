@@ -45,13 +45,13 @@ bool wizard_guard(const std::function<void()>& body) noexcept {
     } catch (const std::exception& e) {
       wizard_shell::error(std::string(e.what()));
     }
-    end_wizard(0);
+    end_wizard(error_status);
   } catch (const tmd_exit_signal& signal) {
     end_wizard(signal.status());
   } catch (...) {
     // A report that failed itself: still close, nothing may leave a slot.
     tk_log(3, "wizard_guard: reporting an error failed");
-    end_wizard(0);
+    end_wizard(error_status);
   }
   return false;
 }

@@ -1,11 +1,14 @@
 #pragma once
 // No exception crosses Qt's event loop: every slot, page operation, dialog command and tick runs
 // its body through wizard_guard. A tk_exception goes to the error handler (top level), any other
-// std::exception to an error box; either then closes the wizard with 0 (a nested dialog first).
-// The program's exit signal (an internal error) closes it with its status.
+// std::exception to an error box; either then closes the wizard with error_status (a nested
+// dialog first). The program's exit signal (an internal error) closes it with its status.
 #include <functional>
 
 class tk_exception;
+
+/// The status of a program ended by an error it reported (not an internal one).
+inline constexpr int error_status = 1;
 
 /// Reports a tk_exception the caller caught itself: through the error handler at top level
 /// (which may throw the program's exit signal), or in an error box when there is none.

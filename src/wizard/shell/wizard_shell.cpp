@@ -61,9 +61,7 @@ wizard_shell::wizard_shell(const std::wstring& title, int icon_id, int watermark
   connect(this, &QWizard::currentIdChanged, this, &wizard_shell::page_activated);
   connect(this, &QWizard::helpRequested, this, &wizard_shell::help_requested);
   // QWizard binds no key to help.
-  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
-  f1->setContext(Qt::WindowShortcut);
-  connect(f1, &QShortcut::activated, this, &wizard_shell::help_requested);
+  bind_help_key(this, [this] { help_requested(); });
   connect(&m_timer, &QTimer::timeout, this, &wizard_shell::tick);
 }
 
@@ -327,6 +325,13 @@ void wizard_shell::stop_timer() {
 void wizard_shell::tick() {
   if (m_closing || !m_timer_running.load()) return;
   if (wizard_page_base* page = page_by_id(currentId())) wizard_guard([&] { page->on_timer(); });
+}
+
+void wizard_shell::bind_help_key(QWidget* window, std::function<void()> help) {
+  // A window's own shortcut: a modal dialog is a window of its own, which the wizard's F1 misses.
+  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), window);
+  f1->setContext(Qt::WindowShortcut);
+  connect(f1, &QShortcut::activated, window, std::move(help));
 }
 
 void wizard_shell::help_requested() {

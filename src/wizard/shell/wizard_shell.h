@@ -54,8 +54,8 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   wizard_page_base* current_wizard_page() const { return page_by_id(currentId()); }
 
   // ---- running ----------------------------------------------------------------------------
-  /// Shows the wizard modally; returns 1 after Finish, 0 after Cancel or an error the guard
-  /// reported, 255 after an internal error (any thread).
+  /// Shows the wizard modally; returns 1 after Finish, after a Cancel that stopped a run and after
+  /// an error the guard reported, 0 after another Cancel, 255 after an internal error (any thread).
   int run();
   /// Closes the wizard with a status: any open dialog above it first, then the pages' work is
   /// stopped. From another thread the close is posted. Later calls keep the first status.
@@ -90,6 +90,9 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   /// to the error stream (and a question answers with its default).
   static void error(const std::wstring& text);
   static void error(const std::string& text);  ///< UTF-8
+  /// The error box of a report the error handler has logged already: not logged again, so the
+  /// log holds each error once, as corvel's does.
+  static void logged_error(const std::string& text);
   static void message(const std::wstring& text);
   /// Yes/No; true for Yes. `default_no`: No is the default button (Enter answers No).
   static bool question(const std::wstring& text, bool default_no = false);
@@ -100,10 +103,16 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   /// Opens help/index.html, the same way; returns false (after the box) when it is missing or
   /// cannot be opened.
   static bool display_help_contents();
+  /// F1 in `window` (the wizard, or a dialog with a Help button) runs `help`.
+  static void bind_help_key(QWidget* window, std::function<void()> help);
+  /// Opens a web address in the browser, as help is opened; without a browser the box of help
+  /// says where the help pages are.
+  static void open_web_page(const QString& url);
   /// The file display_help looks for (it may not exist).
   static QString help_file(const QString& file_name);
 
-  /// The errors listed for the finish page (at most 20, oldest first).
+  /// The errors listed for the finish page, oldest first (the first 20 of a run whose log file
+  /// holds them all).
   std::vector<std::string> errors() const;
   /// A run starts: the list is emptied (earlier errors, a profile that failed to load, are not
   /// the run's) and the handler's count so far remembered. Only the first mark counts: a quick
@@ -122,7 +131,8 @@ class wizard_shell : public QWizard, public tk_singleton<wizard_shell> {
   /// Replaces every box: gets the box, returns the answer of a question (true for Yes).
   using box_hook = std::function<bool(const wizard_box&)>;
   static void set_box_hook(box_hook hook);
-  /// Replaces the help opener (default: xdg-open on the file, no shell); returns whether it opened.
+  /// Replaces the opener of help files and web pages (default: xdg-open on the file or address,
+  /// no shell); returns whether it opened.
   using help_opener = std::function<bool(const QString& path)>;
   static void set_help_opener(help_opener opener);
   /// Looks for the help files in this folder instead (empty: the program's places).

@@ -24,7 +24,9 @@ struct sheet_table {
 };
 
 /// One worksheet's rows, decoded and turned into values on a worker thread a few batches ahead of
-/// the caller (on a big sheet, the caller writes them to the server meanwhile).
+/// the caller (on a big sheet, the caller writes them to the server meanwhile). Each row's values
+/// are followed by one more, so it travels with its row: empty, or the text of what the row lacks
+/// (wb_row_cursor::problem).
 class sheet_row_stream {
  public:
   /// Starts reading at once. `reader` and `layout` must outlive the stream.
@@ -237,8 +239,12 @@ bool sheet_row_stream::read_now(std::vector<ole_variant>& row) {
     ended_ = true;
     return false;
   }
-  row.resize(values_.size());
+  row.resize(values_.size() + 1);
   for (std::size_t i = 0; i < values_.size(); ++i) assign_variant(row[i], values_[i]);
+  if (cursor_->problem().empty())
+    row.back().set_null();
+  else
+    row.back() = ole_variant(wb_widen(cursor_->problem()));
   return true;
 }
 
@@ -442,6 +448,14 @@ class workbook_recordset final : public wb_recordset {
   void collect(const std::wstring&, const ole_variant&) override { refuse(); }
   void update(int, bool) override { refuse(); }
   void close() override { cursor_->closed = true; }
+  std::wstring row_problem() const override {
+    // A sheet's rows carry one value past their fields: what the row lacks (sheet_row_stream).
+    const auto& row = cursor_->row;
+    if (cursor_->closed || cursor_->bof || cursor_->eof || row.size() <= source_->columns().size() ||
+        row.back().is_null())
+      return {};
+    return row.back().to_wstring();
+  }
 
  private:
   void check() const {

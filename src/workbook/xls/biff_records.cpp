@@ -107,6 +107,8 @@ void wb_biff_read_chars(wb_biff_cursor& c, std::uint32_t chars, std::uint8_t fla
 
 void wb_biff_read_string(wb_biff_cursor& c, bool short_count, std::string& out) {
   std::uint32_t chars = short_count ? c.u8() : c.u16();
+  // Writers end the record after the count of an empty string: its option byte is then absent.
+  if (chars == 0 && c.left() == 0) return;
   std::uint8_t flags = c.u8();
   wb_biff_read_chars(c, chars, flags, out);
 }
@@ -135,6 +137,17 @@ void wb_biff_continued::skip(std::uint64_t count) {
     pos_ += take;
     count -= take;
   }
+}
+bool wb_biff_continued::exhausted() {
+  while (pos_ >= r_.length()) {
+    if (!r_.next()) return true;
+    if (r_.type() != wb_biff::continue_record) {
+      r_.seek(r_.offset());
+      return true;
+    }
+    pos_ = 0;
+  }
+  return false;
 }
 void wb_biff_continued::chars(std::uint32_t count, std::uint8_t flags, std::string& out) {
   check_text_length(count);

@@ -108,6 +108,9 @@ class wb_biff_continued {
   std::uint16_t u16();
   std::uint32_t u32();
   void skip(std::uint64_t count);
+  /// True when no byte is left in the record nor in CONTINUE records after it. A record after them
+  /// is left to be read next.
+  bool exhausted();
   /// Reads the characters of an XLUnicodeRichExtendedString-like string whose header is read.
   void chars(std::uint32_t count, std::uint8_t flags, std::string& out);
 

@@ -1,7 +1,7 @@
 #pragma once
 // Byte strings of Excel 5.0/95 workbooks: their characters are in the code page the CODEPAGE record
 // names. Single-byte pages decode through a 256-entry table; double-byte pages (932, 936, 949, 950)
-// through an ICU converter opened per string, so one object may serve several threads.
+// through an ICU converter kept per reading thread, so one object may serve several threads.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,8 @@ class wb_xls_code_page {
  public:
   /// Latin-1, the meaning of one-byte characters in BIFF8 strings.
   wb_xls_code_page();
-  /// The code page of a CODEPAGE record; throws wb_xls_unreadable for one that cannot be decoded.
+  /// The code page of a CODEPAGE record; throws wb_xls_unreadable for a number that is no code page
+  /// of Excel and for one that cannot be decoded here.
   explicit wb_xls_code_page(std::uint16_t number);
 
   std::uint16_t number() const { return number_; }

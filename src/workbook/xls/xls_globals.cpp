@@ -1,6 +1,7 @@
 #include "workbook/xls/xls_globals.h"
 
 #include <map>
+#include <utility>
 
 #include "workbook/wb_limits.h"
 #include "workbook/xls/xls_failure.h"
@@ -19,16 +20,11 @@ void read_shared_strings(wb_biff_records& r, wb_xls_globals& g) {
     throw wb_xls_unreadable("the shared-string table declares " + std::to_string(count) +
                             " strings, more than the cap of " + std::to_string(wb_max_shared_strings));
   wb_biff_continued in(r, 8);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint16_t chars = 0;
-    std::uint8_t flags = 0;
-    try {
-      chars = in.u16();
-      flags = in.u8();
-    } catch (const wb_xls_unreadable&) {
-      throw wb_xls_unreadable("the shared-string table holds fewer strings than its count of " +
-                              std::to_string(count));
-    }
+  // Writers that count wrongly declare more strings than they store: the strings present are read,
+  // and a cell naming one past them is refused when its sheet is read.
+  for (std::uint32_t i = 0; i < count && !in.exhausted(); ++i) {
+    std::uint16_t chars = in.u16();
+    std::uint8_t flags = in.u8();
     std::uint16_t runs = (flags & 0x08) ? in.u16() : 0;
     std::uint32_t extended = (flags & 0x04) ? in.u32() : 0;
     in.chars(chars, flags, g.shared_text);
@@ -43,8 +39,11 @@ void read_shared_strings(wb_biff_records& r, wb_xls_globals& g) {
 
 }  // namespace
 
-std::uint16_t wb_xls_check_bof(const wb_biff_records& r, std::uint16_t substream_type, const char* what) {
-  static const char* const read_versions = "; only Excel 5.0 and later workbooks (BIFF5 to BIFF8) are read";
+namespace {
+const char* const read_versions = "; only Excel 5.0 and later workbooks (BIFF5 to BIFF8) are read";
+
+// Reads a BOF record's version and substream type, refusing the BOF records of BIFF2 to BIFF4.
+std::pair<std::uint16_t, std::uint16_t> read_bof(const wb_biff_records& r, const char* what) {
   switch (r.type()) {
     case wb_biff::bof: break;
     case wb_biff::bof_biff2: throw wb_xls_unreadable(std::string("BIFF2 format (Excel 2.x)") + read_versions);
@@ -54,11 +53,21 @@ std::uint16_t wb_xls_check_bof(const wb_biff_records& r, std::uint16_t substream
   }
   wb_biff_cursor c(r);
   std::uint16_t version = c.u16();
-  std::uint16_t type = c.u16();
+  return {version, c.u16()};
+}
+}  // namespace
+
+std::uint16_t wb_xls_check_bof(const wb_biff_records& r, std::uint16_t substream_type, const char* what) {
+  auto [version, type] = read_bof(r, what);
   if (version != wb_biff::biff8_version && version != wb_biff::biff5_version)
     throw wb_xls_unreadable("unknown BIFF version " + std::to_string(version) + read_versions);
   if (type != substream_type) throw wb_xls_unreadable(std::string(what) + " starts with a BOF of another kind");
   return version;
+}
+
+void wb_xls_check_sheet_bof(const wb_biff_records& r) {
+  if (read_bof(r, "a sheet").second != worksheet_substream)
+    throw wb_xls_unreadable("a sheet starts with a BOF of another kind");
 }
 
 void wb_xls_read_string(const wb_xls_globals& g, wb_biff_cursor& c, bool short_count, std::string& out) {
@@ -110,7 +119,10 @@ wb_xls_globals wb_xls_read_globals(const wb_cfb_stream& stream) {
         }
         break;
       case wb_biff::sst:
-        if (g.biff5()) break;  // not a BIFF5 record
+        // Sheets' BOF versions are not telling (see wb_xls_check_sheet_bof); this record of BIFF8 is.
+        if (g.biff5())
+          throw wb_xls_unreadable("the workbook's BIFF version differs from its records': its BOF says Excel "
+                                  "5.0/95, yet it holds a shared-string table, a record of Excel 97 and later");
         if (!g.shared_ends.empty()) throw wb_xls_unreadable("two shared-string tables");
         read_shared_strings(r, g);
         break;
@@ -151,8 +163,7 @@ wb_xls_globals wb_xls_read_globals(const wb_cfb_stream& stream) {
   for (std::uint32_t offset : g.sheet_offsets) {
     wb_biff_records sheet(stream, offset);
     if (!sheet.next()) throw wb_xls_unreadable("a sheet offset lies past the end of the workbook stream");
-    if (wb_xls_check_bof(sheet, worksheet_substream, "a sheet") != g.version)
-      throw wb_xls_unreadable("a sheet's BIFF version differs from the workbook's");
+    wb_xls_check_sheet_bof(sheet);
   }
 
   std::map<std::uint16_t, wb_number_style> by_format;

@@ -40,6 +40,10 @@ struct wb_xls_globals {
 /// why (BIFF2-4 among them). Returns the version.
 std::uint16_t wb_xls_check_bof(const wb_biff_records& r, std::uint16_t substream_type, const char* what);
 
+/// Checks that a sheet substream opens with a worksheet BOF. Its version is not read: writers of Excel
+/// 5.0/95 books put BIFF8's 0x0600 there, and the workbook's BOF decides how every sheet is read.
+void wb_xls_check_sheet_bof(const wb_biff_records& r);
+
 /// Reads a string of the workbook's version wholly inside the record: BIFF8's with its option byte,
 /// or BIFF5's bytes in the workbook's code page. The count is 8 bits when `short_count`, else 16.
 void wb_xls_read_string(const wb_xls_globals& g, wb_biff_cursor& c, bool short_count, std::string& out);

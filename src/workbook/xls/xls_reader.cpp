@@ -23,6 +23,8 @@ namespace {
   }
 }
 
+bool has_text(const wb_cell& c) { return c.kind == wb_value_kind::text || c.kind == wb_value_kind::missing; }
+
 // Pulls a sheet's rows straight from its records: each call decodes records until a row is whole.
 class xls_row_stream final : public wb_sheet_stream, private wb_cell_sink {
  public:
@@ -53,7 +55,7 @@ class xls_row_stream final : public wb_sheet_stream, private wb_cell_sink {
     std::size_t n = 0;
     while (n < cells_.size() && cells_[n].row == cells_.front().row) ++n;
     for (std::size_t i = 0; i < n; ++i)
-      if (cells_[i].kind == wb_value_kind::text)
+      if (has_text(cells_[i]))
         cells_[i].text = std::string_view(texts_).substr(text_at_[i], cells_[i].text.size());
     out.row = cells_.front().row;
     out.cells = cells_.data();
@@ -66,7 +68,7 @@ class xls_row_stream final : public wb_sheet_stream, private wb_cell_sink {
   void cell(const wb_cell& c) override {
     cells_.push_back(c);
     text_at_.push_back(texts_.size());
-    if (c.kind == wb_value_kind::text) texts_.append(c.text);
+    if (has_text(c)) texts_.append(c.text);
   }
 
   // Keeps only the cells after the row handed out last: at most one record's worth.
@@ -75,7 +77,7 @@ class xls_row_stream final : public wb_sheet_stream, private wb_cell_sink {
     std::string rest;
     for (std::size_t i = delivered_; i < cells_.size(); ++i) {
       std::size_t at = rest.size();
-      if (cells_[i].kind == wb_value_kind::text) rest.append(texts_, text_at_[i], cells_[i].text.size());
+      if (has_text(cells_[i])) rest.append(texts_, text_at_[i], cells_[i].text.size());
       text_at_[i] = at;
     }
     cells_.erase(cells_.begin(), cells_.begin() + static_cast<std::ptrdiff_t>(delivered_));

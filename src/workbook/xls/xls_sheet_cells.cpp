@@ -8,7 +8,6 @@
 #include "workbook/xls/xls_failure.h"
 
 namespace {
-constexpr std::uint16_t worksheet_substream = 0x0010;
 
 // Every cell record of the versions a workbook stream may mix: BIFF5 and BIFF8 files still carry
 // the FORMULA numbers of BIFF3 and BIFF4 and the cell records of BIFF2 from some generators.
@@ -93,8 +92,7 @@ wb_xls_sheet_scanner::wb_xls_sheet_scanner(const wb_cfb_stream& stream, const wb
                                            std::uint32_t offset, wb_cell_sink& sink, const wb_xls_cell_order* order)
     : records_(stream, offset), g_(globals), sink_(sink), order_(order && !order->records.empty() ? order : nullptr) {
   if (!records_.next()) throw wb_xls_unreadable("a sheet offset lies past the end of the workbook stream");
-  if (wb_xls_check_bof(records_, worksheet_substream, "a sheet") != g_.version)
-    throw wb_xls_unreadable("a sheet's BIFF version differs from the workbook's");
+  wb_xls_check_sheet_bof(records_);
 }
 
 bool wb_xls_sheet_scanner::step() {
@@ -218,8 +216,10 @@ void wb_xls_sheet_scanner::string_result() {
   } else {
     wb_biff_continued in(records_, 0);
     std::uint16_t chars = in.u16();
-    std::uint8_t flags = in.u8();
-    in.chars(chars, flags, text_);
+    if (chars > 0 || records_.length() > 2) {  // an empty text may end before its option byte
+      std::uint8_t flags = in.u8();
+      in.chars(chars, flags, text_);
+    }
   }
   cell_ = pending_cell_;
   cell_.text = text_;
@@ -256,9 +256,16 @@ void wb_xls_sheet_scanner::record() {
     case wb_biff::labelsst: {
       start(c, &xf);
       std::uint32_t index = c.u32();
-      if (index >= g_.shared_count())
-        throw wb_xls_unreadable("shared-string index " + std::to_string(index) + " is out of range");
-      text(g_.shared(index));
+      if (index < g_.shared_count()) {
+        text(g_.shared(index));
+        break;
+      }
+      // The table holds fewer strings than it declared: this cell's text is lost, not the sheet.
+      text_ = "its text is shared string " + std::to_string(index) + ", past the " +
+              std::to_string(g_.shared_count()) + " strings the workbook holds";
+      cell_.kind = wb_value_kind::missing;
+      cell_.text = text_;
+      sink_.cell(cell_);
       break;
     }
     case wb_biff::label:

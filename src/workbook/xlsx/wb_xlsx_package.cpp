@@ -313,16 +313,21 @@ void wb_xlsx_package::read_workbook(const std::string& part) {
     if (ends_with(rel.type, "/sharedStrings")) shared_strings_part_ = wb_resolve_part(part, rel.target);
     if (ends_with(rel.type, "/styles")) styles_part = wb_resolve_part(part, rel.target);
   }
+  // A sheet whose part cannot be found fails alone, as a damaged one does: it is listed, its reading
+  // fails with the reason, and the workbook's other sheets stay readable.
   for (const auto& s : wh.sheets) {
     const auto rel = rels.by_id.find(s.rid);
-    if (rel == rels.by_id.end())
-      throw wb_unreadable(path(), "sheet '" + s.name + "' names relationship '" + s.rid + "', which '" + rels.part +
-                                      "' does not hold");
+    if (rel == rels.by_id.end()) {
+      sheets_.push_back({{s.name, s.hidden}, {},
+                         "sheet '" + s.name + "' names relationship '" + s.rid + "', which '" + rels.part +
+                             "' does not hold"});
+      continue;
+    }
     if (!ends_with(rel->second.type, "/worksheet")) continue;  // chart, macro, dialog
     std::string sheet_part = wb_resolve_part(part, rel->second.target);
-    if (!archive_.find(sheet_part))
-      throw wb_unreadable(path(), "the part '" + sheet_part + "' of sheet '" + s.name + "' is missing");
-    sheets_.push_back({{s.name, s.hidden}, std::move(sheet_part)});
+    std::string unreadable;
+    if (!archive_.find(sheet_part)) unreadable = "the part '" + sheet_part + "' of sheet '" + s.name + "' is missing";
+    sheets_.push_back({{s.name, s.hidden}, std::move(sheet_part), std::move(unreadable)});
   }
   if (!styles_part.empty()) read_styles(styles_part);
 }

@@ -28,6 +28,7 @@ class wb_shared_strings {
 struct wb_xlsx_sheet_part {
   wb_sheet_info info;
   std::string part;  // ZIP entry name of the sheet XML
+  std::string unreadable;  // why the sheet cannot be read, when that shows in the workbook's globals
 };
 
 class wb_xlsx_package {

@@ -10,7 +10,9 @@
 namespace {
 
 zip_uint64_t part_index(wb_xlsx_package& package, std::size_t index) {
-  const auto& part = package.sheets().at(index).part;
+  const auto& sheet = package.sheets().at(index);
+  if (!sheet.unreadable.empty()) throw wb_unreadable(package.path(), sheet.unreadable);
+  const auto& part = sheet.part;
   const auto i = package.archive().find(part);
   if (!i) throw wb_unreadable(package.path(), "the sheet part '" + part + "' is missing");
   return *i;
