@@ -15,13 +15,13 @@ const char* const setup_quote = "$tmd_setup$";
 //
 // The pass stores the lines in line order in one try (an exception block) that stays when it
 // reaches the end, so that its subtransactions that stay do not grow with the lines or refusals.
-// Lines go in runs, one statement a run, as COPY sends them. A line is tried alone, in a block
-// that is always undone (its locks go with it), and inserted once more only when it passed: when
-// the guess suspects it, when refusals the guess missed came closer than the lines since the last
-// one, and after a run was refused, up to its refused line. A refusal in a run undoes the try: the
-// lines it had stored go again by one statement. So a line is inserted once in a run, twice when
-// tried alone or stored before a refused run, three times in a refused run. The screen tries each
-// line it picked alone and stores none.
+// Lines go in runs of up to 256, one statement a run, as COPY sends them. A line is tried alone,
+// in a block that is always undone (its locks go with it), and inserted once more only when it
+// passed: when the guess suspects it, after a run was refused (its lines up to the refused one),
+// and every line once a refusal the guess did not foresee was found (such refusals could undo the
+// try again and again). A refused run undoes the try: the lines it had stored go again by one
+// statement. So while the guess foresees every refusal a line is inserted once; otherwise twice,
+// and the lines stored before the first refusal it missed once more.
 //
 // A refused line's message is laid out as the server lays out a COPY's error (without its
 // context); for a value its column's input function refused, the column is found again and named
@@ -29,7 +29,7 @@ const char* const setup_quote = "$tmd_setup$";
 const char* const pass_body = R"SQL(
 #variable_conflict use_column
 DECLARE r pg_temp.tmd_stage; staged pg_temp.tmd_stage[]; v %1$s; run %1$s[]; gone boolean[]; i int;
-  k int := 1; at int; n int; run_from int; alone_until int := 0; gap float8 := 0; since int := 0;
+  k int := 1; at int; n int; run_from int; alone_until int := 0; missed boolean := false;
   guessing boolean := true; alone boolean; guessed boolean; stage text; passed boolean; failed boolean;
   converting boolean; c text; val text; hint text; picked int[];
   source text := 'SELECT array(SELECT s FROM pg_temp.tmd_stage s ORDER BY s."tmd:line")';
@@ -55,7 +55,7 @@ BEGIN
       WHILE at <= n LOOP
         IF NOT gone[at] THEN
           r := staged[at];
-          alone := screen OR at < alone_until OR since < gap;
+          alone := screen OR missed OR at < alone_until;
           guessed := false;
           IF NOT alone THEN
             stage := 'convert';
@@ -90,11 +90,7 @@ BEGIN
               IF NOT screen THEN INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE VALUES (%3$s); END IF;
             ELSE
               gone[at] := true;
-              IF NOT guessed THEN
-                gap := (3 * gap + since + 1) / 4;
-                since := -1;
-                alone_until := 0;
-              END IF;
+              missed := missed OR NOT guessed;
               -- A foreign key, or a trigger's own check, may be met by an earlier line.
               IF NOT screen OR (tmd_state <> '23503' AND left(tmd_state, 2) <> 'P0') THEN
                 tmd_message := 'ERROR:  ' || tmd_message
@@ -120,8 +116,14 @@ BEGIN
             run_from := at + 1;
           ELSE
             run := run || v;
+            -- A run a refusal undoes costs its lines again: it is kept short.
+            IF cardinality(run) >= 256 THEN
+              stage := 'run';
+              INSERT INTO %1$s (%2$s) OVERRIDING SYSTEM VALUE SELECT %6$s FROM unnest(run) AS g;
+              run := '{}';
+              run_from := at + 1;
+            END IF;
           END IF;
-          since := since + 1;
         END IF;
         at := at + 1;
       END LOOP;
