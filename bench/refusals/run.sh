@@ -7,8 +7,8 @@
 # The trigger case appends into a table with a BEFORE row trigger taking a sequence value, an AFTER
 # row trigger logging the row and an AFTER statement trigger logging its firing, refusing 6% of the
 # rows by a foreign key (every 100th row, every 5th over a stretch of a fifth of the rows, and a
-# burst of a hundredth of them in a row; a refusal no earlier line can prevent is foreseen, a
-# foreign key's is not), against the same table refusing none; it prints the sequence
+# burst of a hundredth of them in a row; the screen cannot foresee a foreign key's refusal, the
+# server-side pass guesses it), against the same table refusing none; it prints the sequence
 # values taken and the statement trigger's firings, and checks that the AFTER row trigger logged
 # exactly the rows stored.
 #
