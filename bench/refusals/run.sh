@@ -4,6 +4,13 @@
 # ratios. Refusals come from a primary key the table already holds for every 100th (1%) or every
 # 5th (20%) row, and from a CHECK constraint that refuses the same rows. Every run is checked: the
 # rows reported refused ("record #N" lines) and the rows in the table must be exactly the expected.
+# The trigger case appends into a table with a BEFORE row trigger taking a sequence value, an AFTER
+# row trigger logging the row and an AFTER statement trigger logging its firing, refusing 6% of the
+# rows by a foreign key (every 100th row, every 5th over a stretch of a fifth of the rows, and a
+# burst of a hundredth of them in a row; the screen cannot foresee a foreign key's refusal, the
+# server-side pass guesses it), against the same table refusing none; it prints the sequence
+# values taken and the statement trigger's firings, and checks that the AFTER row trigger logged
+# exactly the rows stored.
 #
 #   bench/refusals/run.sh [--smoke] [--rows=N] [--repeat=K] [--large] [--build=DIR]
 #                         [--corvel=PROGRAM] [--generator=PROGRAM] [--work=DIR] [--keep]
@@ -17,8 +24,8 @@
 # corvel and the generator are built into DIR (default build/bench) unless given.
 # --smoke: 3,000 rows, each case once, no goals; exits 77 (skipped) when no server is named.
 # Exit status: 0 when every run reported and kept exactly the expected rows, 1 otherwise, 2 on a
-# usage error. The goals (1% at most 1.5 times the clean time, 20% at most 4 times) are printed as
-# met or MISSED; they do not change the status.
+# usage error. The goals (1% at most 1.5 times the clean time, 20% at most 4 times, the trigger case
+# at most 5 times its clean append) are printed as met or MISSED; they do not change the status.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,7 +42,7 @@ for arg in "$@"; do
     --corvel=*) corvel=${arg#*=} ;;
     --generator=*) generator=${arg#*=} ;;
     --work=*) work=${arg#*=} ;;
-    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -101,6 +108,29 @@ prepare() {
   case $kind in
     key) psql_db "$db" "INSERT INTO keyed (id) SELECT g FROM generate_series($every, $rows, $every) g" ;;
     check) psql_db "$db" "ALTER TABLE keyed ADD CHECK (id::bigint % $every <> 0)" ;;
+    trigger | trigger_clean)
+      local kept=true
+      [ "$kind" = trigger ] && kept="NOT (g % 100 = 0 OR (g > $rows * 6 / 10 AND g <= $rows * 8 / 10 AND g % 5 = 0)
+                                      OR (g > $rows * 9 / 10 AND g <= $rows * 91 / 100))"
+      psql_db "$db" "CREATE TABLE parent (id double precision PRIMARY KEY);
+        INSERT INTO parent SELECT g FROM generate_series(1, $rows) g WHERE $kept;
+        ALTER TABLE keyed ADD FOREIGN KEY (id) REFERENCES parent" || die "cannot make the foreign key" ;;
+  esac
+  case $kind in
+    trigger | trigger_clean)
+      psql_db "$db" "CREATE SEQUENCE taken; CREATE TABLE row_log (id double precision);
+        CREATE TABLE statement_log (at timestamptz DEFAULT clock_timestamp());
+        ALTER TABLE keyed ADD COLUMN serial bigint;
+        CREATE FUNCTION take() RETURNS trigger LANGUAGE plpgsql AS
+          'BEGIN NEW.serial := nextval(''taken''); RETURN NEW; END';
+        CREATE FUNCTION log_row() RETURNS trigger LANGUAGE plpgsql AS
+          'BEGIN INSERT INTO row_log VALUES (NEW.id); RETURN NULL; END';
+        CREATE FUNCTION log_statement() RETURNS trigger LANGUAGE plpgsql AS
+          'BEGIN INSERT INTO statement_log DEFAULT VALUES; RETURN NULL; END';
+        CREATE TRIGGER take BEFORE INSERT ON keyed FOR EACH ROW EXECUTE FUNCTION take();
+        CREATE TRIGGER log_row AFTER INSERT ON keyed FOR EACH ROW EXECUTE FUNCTION log_row();
+        CREATE TRIGGER log_statement AFTER INSERT ON keyed FOR EACH STATEMENT EXECUTE FUNCTION log_statement()" ||
+        die "cannot make the triggers" ;;
   esac
   psql_db "$db" 'VACUUM ANALYZE keyed' >/dev/null 2>&1
 }
@@ -109,9 +139,13 @@ failures=0
 # run_case NAME ROWS KIND EVERY: runs corvel once into a prepared table; appends the wall time to
 # $work/NAME.times and checks what was reported and stored.
 run_case() {
-  local name=$1 rows=$2 kind=$3 every=$4 refused=0 start end status reported stored expected
-  [ "$kind" != clean ] && refused=$((rows / every))
+  local name=$1 rows=$2 kind=$3 every=$4 refused=0 start end status reported stored expected logged
   prepare "$rows" "$kind" "$every"
+  case $kind in
+    clean | trigger_clean) ;;
+    trigger) refused=$((rows - $(psql_db "$db" "SELECT count(*) FROM parent"))) ;;
+    *) refused=$((rows / every)) ;;
+  esac
   server_before=$(server_cpu)
   start=$(date +%s.%N)
   /usr/bin/time -f '%U %S' -o "$work/$name.cpu1" \
@@ -126,10 +160,19 @@ run_case() {
   reported=$(grep -c '^Keyed, record #' "$work/$name.out")
   stored=$(psql_db "$db" "SELECT count(*) FROM keyed WHERE num IS NOT NULL")
   expected=$((rows - refused))
-  if [ "$reported" != "$refused" ] || [ "$stored" != "$expected" ] || { [ $refused = 0 ] && [ $status != 0 ]; } ||
+  logged=$stored
+  case $kind in
+    trigger | trigger_clean)
+      logged=$(psql_db "$db" "SELECT count(*) FROM row_log")
+      psql_db "$db" "SELECT (SELECT last_value FROM taken), (SELECT count(*) FROM statement_log)" |
+        tr '|' ' ' >>"$work/$name.fired" ;;
+  esac
+  if [ "$reported" != "$refused" ] || [ "$stored" != "$expected" ] || [ "$logged" != "$stored" ] ||
+    { [ $refused = 0 ] && [ $status != 0 ]; } ||
     { [ $refused != 0 ] && [ $status != 1 ]; }; then
     failures=$((failures + 1))
-    say "  $name: WRONG: status $status, $reported rows reported refused (expected $refused), $stored stored (expected $expected)"
+    say "  $name: WRONG: status $status, $reported rows reported refused (expected $refused), $stored stored" \
+      "(expected $expected), $logged logged by the AFTER row trigger"
     head -5 "$work/$name.out" | sed 's/^/    /'
   fi
 }
@@ -155,7 +198,8 @@ say "refused-row benchmark: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, se
   "(max_locks_per_transaction $(psql_db postgres 'SHOW max_locks_per_transaction')), load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
 say "corvel: $corvel"
 generate "$rows"
-cases=("clean clean 1" "key_1pct key 100" "key_20pct key 5" "check_1pct check 100" "check_20pct check 5")
+cases=("clean clean 1" "key_1pct key 100" "key_20pct key 5" "check_1pct check 100" "check_20pct check 5"
+  "trigger_clean trigger_clean 1" "trigger_6pct trigger 1")
 for ((r = 1; r <= repeat; r++)); do
   for c in "${cases[@]}"; do
     set -- $c
@@ -170,10 +214,18 @@ say "| case | refused rows | seconds | ratio to clean | corvel CPU s | server CP
 say "|---|---|---|---|---|---|"
 for c in "${cases[@]}"; do
   set -- $c
-  refused=0
-  [ "$2" != clean ] && refused=$((rows / $3))
+  case $2 in
+    clean | trigger_clean) refused=0 ;;
+    trigger) refused=$(grep -c '^Keyed, record #' "$work/$1.out") ;;
+    *) refused=$((rows / $3)) ;;
+  esac
   say "| $1 | $refused | $(median "$1") | $(ratio "$(median "$1")" "$clean") | $(median "$1" cpu) | $(median "$1" scpu) |"
 done
+trigger_ratio=$(ratio "$(median trigger_6pct)" "$(median trigger_clean)")
+say ""
+say "With triggers: 6% refused / clean with the same triggers: $trigger_ratio; last run, sequence values" \
+  "taken and statement trigger firings: clean $(tail -1 "$work/trigger_clean.fired"), 6% refused" \
+  "$(tail -1 "$work/trigger_6pct.fired") (the rows: $rows)"
 
 if [ $large = 1 ]; then
   generate 1000000
@@ -187,10 +239,10 @@ fi
 if [ $smoke = 0 ]; then
   say ""
   say "Goals:"
-  for c in key_1pct:1.5 check_1pct:1.5 key_20pct:4 check_20pct:4; do
-    name=${c%%:*} limit=${c#*:}
-    value=$(ratio "$(median "$name")" "$clean")
-    say "  $name / clean: $value (goal <= $limit) $(awk -v v="$value" -v l="$limit" 'BEGIN { print (v + 0 <= l + 0) ? "met" : "MISSED" }')"
+  for c in key_1pct:1.5:clean check_1pct:1.5:clean key_20pct:4:clean check_20pct:4:clean trigger_6pct:5:trigger_clean; do
+    IFS=: read -r name limit base <<<"$c"
+    value=$(ratio "$(median "$name")" "$(median "$base")")
+    say "  $name / $base: $value (goal <= $limit) $(awk -v v="$value" -v l="$limit" 'BEGIN { print (v + 0 <= l + 0) ? "met" : "MISSED" }')"
   done
 fi
 

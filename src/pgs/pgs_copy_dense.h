@@ -1,10 +1,14 @@
 #pragma once
 // The server-side pass for a segment whose refused rows are dense: its remaining lines go by one
 // COPY into a staging table of text columns (COPY's text format decodes them as for the table),
-// then one call of a temporary function tries each line in line order in an exception block that
-// is always rolled back (its subtransaction and locks go with it), inserts the line again right
-// after a probe that passed (so later lines see it, as they would in one COPY), and returns the
-// refused lines with their errors. Each value goes through its column's input function with the
+// then one call of a temporary function stores them in line order as one COPY would: the lines go
+// in runs, one INSERT a run, within one exception block that stays when it reaches the end; a line
+// a guess suspects (a key held, a CHECK, a NOT NULL, a missing referenced row) is tried alone in a
+// block that is always undone (its subtransaction and locks go with it) and inserted only when it
+// passed. A refusal the guess missed undoes the try: its stored lines go again by one statement,
+// and the run that failed goes line by line to its refused line. The refused lines are returned
+// with their errors; a failure of that second store (a table that answers otherwise the second
+// time) fails the call. Each value goes through its column's input function with the
 // column's type modifier (json_populate_record), as COPY does; tables with a column of another kind
 // (arrays, composites, json, domains) or with rules on insert are left to the probing replay.
 #include <string>

@@ -22,6 +22,12 @@ using step = pgs_copy_wire::step;
 // those lines were parsed and stored in vain, and the probe stays shorter.
 bool found_at_index(const std::string& sqlstate) { return sqlstate == "23505" || sqlstate == "23P01"; }
 
+// The screen foresees a key the table holds, a CHECK and a NOT NULL; after a refusal of another kind
+// (a foreign key, a value no input function takes, a trigger) it would only delay the pass.
+bool screen_foresees(const std::string& sqlstate) {
+  return sqlstate == "23505" || sqlstate == "23514" || sqlstate == "23502";
+}
+
 double probe_reach(const std::string& sqlstate) { return found_at_index(sqlstate) ? 1.5 : 4.0; }
 constexpr std::size_t shortest_probe = 16;
 
@@ -93,7 +99,7 @@ void pgs_copy_replay::run(const pgs_copy_refusal& first, const reporter& report_
   }
   do {
     while (decided_to < lines) {
-      if (!screened && pass_due(screen_gap, screen_least_gaps) && screen_pass()) break;
+      if (!screened && last_foreseen && pass_due(screen_gap, screen_least_gaps) && screen_pass()) break;
       if (pass_due(dense_gap, 4) && dense_pass()) break;
       probe();
     }
@@ -135,8 +141,8 @@ bool pgs_copy_replay::screen_pass() {
 }
 
 bool pgs_copy_replay::stage_and_call(std::size_t from, const char* call) {
-  // The staging table and the function are made in a savepoint that is released, so that a table
-  // the pass cannot handle, or lines the staging COPY refuses, leave the probing to go on.
+  // The staging table and the function are made in a savepoint, released after the call, so that
+  // a table the pass cannot handle, or lines the staging COPY refuses, leave the probing to go on.
   const std::size_t lines = spool.size();
   std::string sql;
   sql.swap(owed);
@@ -158,8 +164,19 @@ bool pgs_copy_replay::stage_and_call(std::size_t from, const char* call) {
     owed = pgs_drop_stage;
     return false;
   }
-  result = wire.send(std::string(pgs_release_stage) + call);
+  // A call that fails leaves the segment as it was before the staging.
+  result = wire.send(call);
+  if (result == step::failed && pgs_is_row_error(wire.error_sqlstate())) {
+    // The pass stores lines it had taken again; a table that answers otherwise the second time (a
+    // trigger that reads the clock or other sessions' rows) refuses one then: the probing goes on.
+    tk_log(2, "COPY replay: the server-side pass failed (%s); probing from line %d", wire.error_sqlstate(),
+           static_cast<int>(from));
+    dense_off = true;
+    owed = pgs_drop_stage;
+    return false;
+  }
   if (result != step::done) failure(result, replay_failed);
+  owed = pgs_release_stage;
   return true;
 }
 
@@ -351,6 +368,7 @@ void pgs_copy_replay::suspect(std::size_t line, const pgs_copy_refusal& why) {
   last_refused = line + 1;
   reach = probe_reach(why.sqlstate);
   last_at_index = found_at_index(why.sqlstate);
+  last_foreseen = screen_foresees(why.sqlstate);
   probe_lines = std::max(shortest_probe, static_cast<std::size_t>(reach * gap));
 }
 

@@ -15,19 +15,21 @@
 // round trips a refused row, and the suspects wait to be reported until a store takes the lines
 // before them (a report that ends the writing then rolls the segment back to the lines before
 // its row). Whatever the number of refused rows no savepoint is left behind, and the transaction
-// keeps at most four subtransactions per segment (the segment, a last probe that reached its end,
-// the staging of the screen and of the pass below). When a failure names no line, the probe is
-// halved until it holds the refused line alone.
+// keeps at most five subtransactions per segment (the segment, a last probe that reached its end,
+// the staging of the screen and of the pass below, the pass's try). When a failure names no line,
+// the probe is halved until it holds the refused line alone.
 //
 // Once refused lines come closer than a few hundred lines, the rest of the segment is screened
 // (pgs_copy_dense.h): the lines decided are stored, the rest staged by one COPY, and one function
 // call finds the lines the table refuses whatever comes before them (a key it holds, a CHECK, a
 // NOT NULL). Those are settled: never sent again, reported in order among the others. The rest
 // is stored by one COPY; when that fails, the probing goes on from the line it names.
-// Once refused lines come dense, the rest of the segment is checked in one server-side pass
-// instead (pgs_copy_dense.h): the lines decided are stored, the rest staged by one COPY and tried
-// row by row by one function call, which stores the good ones and returns the refused ones in
-// order. Only rolled-back subtransactions are added per line. A report that ends the writing
+// The screen runs after refusals of the kinds it foresees only. Once refused lines come dense, the
+// rest of the segment is checked in one server-side pass instead (pgs_copy_dense.h): the lines
+// decided are stored, the rest staged by one COPY and stored by one function call as COPY would
+// store them, which returns the refused ones in order. Only rolled-back subtransactions are added
+// per refused line. When the pass fails on a row (a line it had taken refused the second time),
+// it is undone to the staging's savepoint and the probing goes on from its first line. A report that ends the writing
 // rolls the segment back to the lines before its row, as above.
 #include <cstddef>
 #include <functional>
@@ -132,6 +134,7 @@ class pgs_copy_replay {
   bool halving = false;         // a failure named no line: the probe shrinks until it does
   bool may_merge = true;        // a probe may send the taken lines not stored yet again (see probe())
   bool last_at_index = false;   // the last refused line was a key found twice
+  bool last_foreseen = false;   // the screen foresees the last refused line's kind
   bool cautious = false;        // storing failed once: a row's own fault no longer proves the rows before it
   double gap = 0;               // lines between refused lines, as seen so far
   double reach = 0;             // probe length in gaps, for the last refusal's kind

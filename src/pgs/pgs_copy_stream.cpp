@@ -6,6 +6,7 @@
 #include <pqxx/except>
 #include <pqxx/transaction>
 
+#include "pgs/pgs_copy_deferred.h"
 #include "pgs/pgs_copy_dense.h"
 #include "pgs/pgs_copy_replay.h"
 #include "pgs/pgs_copy_savepoints.h"
@@ -25,6 +26,17 @@ constexpr std::size_t send_batch_bytes = 64 << 10;
 // A segment's first batch is small, and each next one twice the last up to the full size: the
 // server, idle while the COPY starts, begins storing rows as soon as the first lines are made.
 constexpr std::size_t first_batch_bytes = 4 << 10;
+
+// Checks now what the commit would check, so that a refusal arrives with the constraint's name.
+const char* const check_deferred = "SET CONSTRAINTS ALL IMMEDIATE";
+
+bool integrity_violation(const std::string& sqlstate) { return sqlstate.rfind("23", 0) == 0; }
+
+std::string refused_at_commit(const std::string& constraint, const std::string& message) {
+  return "No row of this worksheet was stored: " +
+         (constraint.empty() ? std::string("a constraint") : "the constraint \"" + constraint + "\"") +
+         ", checked at commit, refused a row: " + message;
+}
 
 std::string copy_statement(const std::string& table, const std::vector<std::string>& columns) {
   std::string sql = "COPY " + table;
@@ -81,6 +93,7 @@ pgs_copy_stream::pgs_copy_stream(pqxx::connection_base& connection_, std::string
     : connection(connection_),
       copy_sql(copy_statement(table, columns)),
       dense_setup(pgs_copy_dense_setup(table, columns)),
+      deferred_setup(pgs_copy_deferred_setup(table)),
       relation(std::move(relation_)),
       segment_bytes(segment_bytes_ ? segment_bytes_ : 1),
       leading(std::move(first)) {
@@ -137,8 +150,14 @@ void pgs_copy_stream::open_segment() {
     std::string sql = leading.statements.empty() ? owed : leading.statements + ";\n" + owed;
     const prologue first = std::move(leading);
     leading = prologue{};
+    // Once a stream, after the table is made: which of its constraints are checked at commit.
+    const bool asking = !deferred_asked && !deferred_setup.empty();
+    if (asking) sql += deferred_setup + "; ";
+    deferred_asked = true;
     const step result = wire->send(sql + pgs_open_segment + copy_sql);
     owed.clear();
+    if (asking && result == step::copy_in)
+      checked_at_commit = !wire->rows().empty() && !wire->rows().front().at(0).empty();
     if (result == step::failed && wire->statements_done() < first.statement_count)
       fail(first.failure_text ? first.failure_text(wire->error_message()) : wire->error_message());
     if (result != step::copy_in)
@@ -248,13 +267,18 @@ void pgs_copy_stream::commit() {
   try {
     // The commit ends a segment's savepoint with the transaction: a release alone is not sent.
     if (owed == pgs_release_segment) owed.clear();
+    if (checked_at_commit) owed += check_deferred;
     if (!owed.empty()) {
       const step result = wire->send(owed);
       owed.clear();
+      if (result == step::failed && checked_at_commit && integrity_violation(wire->error_sqlstate()))
+        fail(refused_at_commit(wire->error().constraint, wire->error_message()));
       if (result != step::done)
         fail(result == step::failed ? wire->error_message() : std::string("The server began an unexpected COPY"));
     }
     transaction->commit();
+  } catch (const pqxx::sql_error& e) {
+    fail(integrity_violation(e.sqlstate()) ? refused_at_commit("", pgs_error_text(e)) : pgs_error_text(e));
   } catch (const pqxx::pqxx_exception& e) {
     fail(pgs_error_text(e));
   } catch (const tk_exception& e) {

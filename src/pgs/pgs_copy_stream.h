@@ -102,6 +102,7 @@ class pgs_copy_stream {
   pqxx::connection_base& connection;
   std::string copy_sql;
   std::string dense_setup;
+  std::string deferred_setup;
   std::string relation;
   std::size_t segment_bytes;
   pgs_copy_spool spool;
@@ -114,6 +115,8 @@ class pgs_copy_stream {
   refusal_sink on_refused;
   std::vector<udb_row_error> errors;
   bool copying = false;     // a segment's COPY waits for data
+  bool deferred_asked = false;     // the table's constraints checked at commit were asked for
+  bool checked_at_commit = false;  // some are: they are checked before the commit, by name
   bool sink_ended = false;  // the sink threw: the writing ended at a refused row
   bool broken = false;
   bool finished = false;

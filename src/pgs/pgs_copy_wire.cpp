@@ -76,6 +76,7 @@ pgs_copy_wire::step pgs_copy_wire::collect() {
         failure.detail = field_of(result, PG_DIAG_MESSAGE_DETAIL);
         failure.hint = field_of(result, PG_DIAG_MESSAGE_HINT);
         failure.context = field_of(result, PG_DIAG_CONTEXT);
+        failure.constraint = field_of(result, PG_DIAG_CONSTRAINT_NAME);
       }
       if (failure.message.empty()) failure.message = PQerrorMessage(connection);
     }

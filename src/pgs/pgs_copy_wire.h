@@ -24,6 +24,7 @@ struct pgs_server_error {
   std::string detail;
   std::string hint;
   std::string context;  ///< the context entries, innermost first, one a line
+  std::string constraint;  ///< the constraint that refused a row, by name
 };
 
 class pgs_copy_wire {

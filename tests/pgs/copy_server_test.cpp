@@ -1,5 +1,6 @@
 // Writing rows into a real server: COPY and INSERT round trips, refused rows set aside with their
 // record numbers, merging into existing tables, and the end of writing.
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -581,6 +582,131 @@ TEST_F(ServerPgsCopy, ScreenedRefusalsAreOnlyThoseTheTableRefusesWhateverCameBef
     for (const auto& row : rs->take_row_errors()) seen.push_back(row.record_number);
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(scalar(s.landed_sql), std::to_string(3000 - expected.size()));
+  }
+}
+
+TEST_F(ServerPgsCopy, RefusalsFoundByTheServerSidePassTryEachGoodRowOnceAndFireStatementTriggersPerRunNotPerRow) {
+  // A BEFORE row trigger takes a sequence value, an AFTER row trigger and an AFTER statement
+  // trigger log. Rows are refused by a foreign key (sparse, a dense stretch, a burst), which no
+  // screen foresees, and by keys the table holds. Every good row lands once and is logged once;
+  // sequence values go to the first COPY, to the search for the first refused rows, and to one try
+  // of each row after them; the statement trigger fires about once a refused row, not once a row.
+  const int rows = 3000;
+  const auto fk_refused = [](int i) {
+    return i % 97 == 0 || (i > 1000 && i <= 2000 && i % 9 == 0) || (i > 2500 && i <= 2530);
+  };
+  const auto key_held = [](int i) { return i % 50 == 0; };
+  auto rs = existing(
+      "CREATE TABLE public.parent (id int PRIMARY KEY);"
+      "INSERT INTO public.parent SELECT g FROM generate_series(1, 3000) g"
+      " WHERE NOT (g % 97 = 0 OR (g > 1000 AND g <= 2000 AND g % 9 = 0) OR (g > 2500 AND g <= 2530));"
+      "CREATE TABLE public.logged (id int PRIMARY KEY REFERENCES public.parent, serial bigint);"
+      "INSERT INTO public.logged SELECT g, 0 FROM generate_series(50, 3000, 50) g WHERE g % 97 <> 0 AND g NOT IN (1350, 1800);"
+      "CREATE SEQUENCE public.taken; CREATE TABLE public.row_log (id int); CREATE TABLE public.statement_log (n int);"
+      "CREATE FUNCTION public.take() RETURNS trigger LANGUAGE plpgsql AS"
+      " $$ BEGIN NEW.serial := nextval('public.taken'); RETURN NEW; END $$;"
+      "CREATE FUNCTION public.log_row() RETURNS trigger LANGUAGE plpgsql AS"
+      " $$ BEGIN INSERT INTO public.row_log VALUES (NEW.id); RETURN NULL; END $$;"
+      "CREATE FUNCTION public.log_statement() RETURNS trigger LANGUAGE plpgsql AS"
+      " $$ BEGIN INSERT INTO public.statement_log VALUES (1); RETURN NULL; END $$;"
+      "CREATE TRIGGER take BEFORE INSERT ON public.logged FOR EACH ROW EXECUTE FUNCTION public.take();"
+      "CREATE TRIGGER log_row AFTER INSERT ON public.logged FOR EACH ROW EXECUTE FUNCTION public.log_row();"
+      "CREATE TRIGGER log_statement AFTER INSERT ON public.logged FOR EACH STATEMENT"
+      " EXECUTE FUNCTION public.log_statement()",
+      L"public.logged");
+  std::vector<int> expected;
+  for (int i = 1; i <= rows; ++i) {
+    rs->append_record(*make_record({{L"id", ole_variant(i)}}));
+    if (fk_refused(i) || (key_held(i) && i != 1350 && i != 1800)) expected.push_back(i);
+  }
+  rs->finish();
+  std::vector<int> seen;
+  for (const auto& row : rs->take_row_errors()) seen.push_back(row.record_number);
+  EXPECT_EQ(seen, expected);
+  const std::string stored = std::to_string(rows - static_cast<int>(expected.size()));
+  EXPECT_EQ(scalar("SELECT count(*) FROM logged WHERE serial > 0"), stored);
+  EXPECT_EQ(scalar("SELECT count(*) FROM row_log"), stored);
+  EXPECT_EQ(scalar("SELECT count(*) FROM (SELECT id FROM row_log EXCEPT SELECT id FROM logged WHERE serial > 0) m"), "0");
+  const int taken = std::stoi(scalar("SELECT last_value FROM taken"));
+  const int fired = std::stoi(scalar("SELECT count(*) FROM statement_log"));
+  RecordProperty("sequence_values", taken);
+  RecordProperty("statement_firings", fired);
+  EXPECT_LE(taken, 3 * rows + rows / 2);
+  EXPECT_LE(fired, 2 * static_cast<int>(expected.size()) + 10);
+
+  // A trigger that refuses some rows on every second try answers otherwise when a row goes again:
+  // whichever try stands, each row is either stored or reported, once, in order.
+  auto flaky = existing(
+      "CREATE SEQUENCE public.flips; CREATE TABLE public.flaky (id int PRIMARY KEY CHECK (id % 4 <> 0));"
+      "CREATE FUNCTION public.flip() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+      " IF NEW.id % 10 = 5 AND nextval('public.flips') % 2 = 0 THEN"
+      "  RAISE EXCEPTION USING ERRCODE = 'check_violation', MESSAGE = 'every second try'; END IF;"
+      " RETURN NEW; END $$;"
+      "CREATE TRIGGER flip BEFORE INSERT ON public.flaky FOR EACH ROW EXECUTE FUNCTION public.flip()",
+      L"public.flaky");
+  for (int i = 1; i <= rows; ++i) flaky->append_record(*make_record({{L"id", ole_variant(i)}}));
+  flaky->finish();
+  std::vector<int> reported;
+  std::string listed = "0";
+  for (const auto& row : flaky->take_row_errors()) {
+    EXPECT_TRUE(reported.empty() || reported.back() < row.record_number) << row.record_number;
+    reported.push_back(row.record_number);
+    listed += "," + std::to_string(row.record_number);
+  }
+  for (int i = 4; i <= rows; i += 4) EXPECT_TRUE(std::count(reported.begin(), reported.end(), i)) << i;
+  const std::string all = "SELECT g FROM generate_series(1, " + std::to_string(rows) + ") g";
+  EXPECT_EQ(column_texts("(" + all + " EXCEPT SELECT id FROM flaky) ORDER BY 1"),
+            column_texts(all + " WHERE g IN (" + listed + ") ORDER BY 1"));
+}
+
+TEST_F(ServerPgsCopy, RowsAConstraintCheckedAtCommitRefusesAreFoundByTheirLineWhereNoLaterRowCanMeetIt) {
+  // Constraints DEFERRABLE INITIALLY DEFERRED. A unique key and a foreign key to another table
+  // refuse the same rows at commit as when each COPY ends: those rows are reported, the rest land.
+  // A foreign key to the table itself may be met by a later row, so it stays checked at commit:
+  // a row referencing a later one lands; a row referencing none fails the worksheet, named.
+  auto keyed = existing(
+      "CREATE TABLE public.target (k int PRIMARY KEY);"
+      "INSERT INTO public.target SELECT g FROM generate_series(1, 400) g WHERE g % 37 <> 0;"
+      "CREATE TABLE public.deferred (id int CONSTRAINT deferred_id_key UNIQUE DEFERRABLE INITIALLY DEFERRED,"
+      " k int CONSTRAINT deferred_k_fkey REFERENCES public.target DEFERRABLE INITIALLY DEFERRED);"
+      "INSERT INTO public.deferred VALUES (-5, 1)",
+      L"public.deferred");
+  std::vector<int> expected;
+  for (int i = 1; i <= 400; ++i) {
+    const int id = i == 250 ? 10 : i == 300 ? -5 : i;  // an earlier row's key, a key the table holds
+    keyed->append_record(*make_record({{L"id", ole_variant(id)}, {L"k", ole_variant(i)}}));
+    if (i % 37 == 0 || i == 250 || i == 300) expected.push_back(i);
+  }
+  keyed->finish();
+  std::vector<int> seen;
+  for (const auto& row : keyed->take_row_errors()) seen.push_back(row.record_number);
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(scalar("SELECT count(*) FROM deferred"), std::to_string(1 + 400 - expected.size()));
+
+  db->query(L"CREATE TABLE public.tree (id int PRIMARY KEY, up int CONSTRAINT tree_up_fkey REFERENCES public.tree"
+            L" DEFERRABLE INITIALLY DEFERRED)");
+  for (const int missing : {0, 999}) {
+    SCOPED_TRACE(missing);
+    db->query(L"TRUNCATE public.tree");
+    auto tree = existing("SELECT 1", L"public.tree");
+    for (int i = 1; i <= 200; ++i)  // each row refers to the next; the last to none or to a missing one
+      tree->append_record(*make_record(
+          {{L"id", ole_variant(i)}, {L"up", i < 200 ? ole_variant(i + 1) : missing ? ole_variant(missing) : null_value()}}));
+    if (!missing) {
+      tree->finish();
+      EXPECT_TRUE(tree->take_row_errors().empty());
+      EXPECT_EQ(scalar("SELECT count(*) FROM tree"), "200");
+      continue;
+    }
+    try {
+      tree->finish();
+      ADD_FAILURE() << "the commit took a row no row of the table refers to";
+    } catch (const tk_exception& e) {
+      EXPECT_EQ(e.message().rfind("No row of this worksheet was stored: the constraint \"tree_up_fkey\", checked at commit", 0),
+                0u)
+          << e.message();
+    }
+    EXPECT_EQ(scalar("SELECT count(*) FROM tree"), "0");
   }
 }
 
