@@ -129,8 +129,7 @@ TEST(ConnectOverwriteDlg, HelpOpensTheContextAndLeavesTheDialogOpen) {
     modal_answer answer([&](QWidget* shown) {
       click(shown, 9);
       wizard_test::pump(30);
-      // F1 opens the same help, as it does on the pages.
-      QTest::keyClick(shown, Qt::Key_F1);
+      QTest::keyClick(shown, Qt::Key_F1);  // the same help, as on the pages
       wizard_test::pump(30);
       open_after_help = shown->isVisible();
       click(shown, 2);

@@ -54,15 +54,11 @@ TEST(ConnectWelcome, ShowsTitleTextsAndTheMakersLink) {
   // The wizard opens it as it opens help: without a browser a box says where the help pages are.
   QString opened;
   wizard_shell::set_help_dir(QString::fromStdString(env.dir().path()));
-  wizard_shell::set_help_opener([&](const QString& target) {
-    opened = target;
-    return false;
-  });
+  wizard_shell::set_help_opener([&](const QString& target) { opened = target; return false; });
   emit link->linkActivated(QString::fromUtf8(welcome_page::maker_site));
   EXPECT_EQ(opened, QString::fromUtf8(welcome_page::maker_site));
-  EXPECT_EQ(env.boxes().last_text(),
-            QString::fromStdString("No web browser could be started to show the help.\nThe help pages are in the folder '" +
-                                   env.dir().path() + "'."));
+  EXPECT_EQ(env.boxes().last_text().toStdString(), "No web browser could be started to show the help.\nThe help "
+                                                   "pages are in the folder '" + env.dir().path() + "'.");
   QStringList texts;
   for (QLabel* label : pages.welcome->findChildren<QLabel*>()) texts << label->text();
   EXPECT_TRUE(texts.contains(QStringLiteral("This wizard helps you to convert Microsoft Excel ")));

@@ -91,7 +91,6 @@ TEST(ProgramStart, QuickLaunchWithAProfileThatDoesNotLoadStopsBeforeAnyConnectio
   write_file(broken, "mode=1\n[Generic settings]\n");
   // A file that is no profile gets our box; a missing file is the loader's own error, reported
   // through the handler as a box. Either way: one box, no wizard.
-  // Either way the program ends with an error's status.
   EXPECT_EQ(run_wizard_program(env.handler(), broken, options), 1);
   ASSERT_EQ(env.boxes().count(), 1u);
   EXPECT_EQ(env.boxes().last_text(), QString::fromStdString("Cannot load profile file '" + broken + "'."));
@@ -176,7 +175,7 @@ TEST(ProgramStart, QuickLaunchWhoseServerRefusesIsReportedOnceWithOkAndFails) {
   EXPECT_FALSE(shown);
   EXPECT_EQ(env.handler().reported().total(), 1u);
   EXPECT_EQ(asked, 0) << "Continue cannot continue here";
-  ASSERT_EQ(env.boxes().count(), 1u);
+  EXPECT_EQ(env.boxes().count(), 1u);
   // libpq indents its hint line with a tab: shown as one line without the gap.
   EXPECT_TRUE(env.boxes().last_text().contains(QStringLiteral("refused Is the server running")))
       << env.boxes().last_text().toStdString();

@@ -245,8 +245,7 @@ TEST_F(RunPages, WithoutALogFileTheListHoldsEveryErrorAndALogThatIsAnInputIsRefu
 
 TEST_F(RunPages, ALongWorksheetNameIsShortenedSoTheRowCounterStaysOnTheStatusLine) {
   scripted_convertor& c = make_converter();
-  const std::wstring name(200, L'W');
-  c.sheets = {{name, 7, {}}, {L"S2", 1, {}}};
+  c.sheets = {{std::wstring(200, L'W'), 7, {}}, {L"S2", 1, {}}};
   start();
   const int width = env.shell().width();
   c.open_gate();
@@ -277,14 +276,13 @@ TEST_F(RunPages, CancelNoKeepsTheRunGoing) {
   c.sheets = {{L"S1", 1, {}}};
   start();
   // The question says what becomes of the worksheet under way: mode 1 rolls it back.
-  for (const int mode : {3, 1}) {
+  for (auto [mode, fate] : {std::pair{3, "sent so far stay in its table"}, {1, "keeps its table as it was and none"}}) {
     c.set_mode(mode);
     env.boxes().answer_next(false);
     QTest::mouseClick(env.shell().button(QWizard::CancelButton), Qt::LeftButton);
     pump();
     EXPECT_TRUE(env.boxes().last_text().startsWith(QStringLiteral("Are you sure you want to exit the wizard?\n")));
-    EXPECT_TRUE(env.boxes().last_text().contains(mode == 1 ? QStringLiteral("keeps its table as it was and none")
-                                                           : QStringLiteral("sent so far stay in its table")));
+    EXPECT_TRUE(env.boxes().last_text().contains(QLatin1String(fate))) << mode;
   }
   ASSERT_EQ(env.boxes().count(), 2u);
   EXPECT_TRUE(env.boxes().boxes().front().default_no);
@@ -365,19 +363,20 @@ TEST(RunCancel, YesStopsTheRunAtAnyPointJoinsAndClosesWithOne) {
     env.shell().button(QWizard::CancelButton)->click();
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_FALSE(progress->is_running());
-    if (converter->stop_requested()) {
-      EXPECT_FALSE(env.shell().isVisible());
-      EXPECT_FALSE(env.shell().is_timer_running());
-      EXPECT_EQ(env.shell().result(), 1);
-      EXPECT_EQ(env.shell().forced_status(), std::optional<int>(1));
-      // Under load the stop may come after the last worksheet: only a run cut short counts.
-      if (converter->sheets_converted() < 20) ++cancelled;
-    } else {
+    if (!converter->stop_requested()) {
       // The run ended while the question was open: nothing was stopped, the finish page says so.
       EXPECT_EQ(converter->sheets_converted(), 20);
       EXPECT_TRUE(wait_until([&] { return env.shell().currentId() == 116; }));
       EXPECT_TRUE(env.shell().isVisible());
+      env.destroy_shell();
+      continue;
     }
+    EXPECT_FALSE(env.shell().isVisible());
+    EXPECT_EQ(env.shell().result(), 1);
+    EXPECT_FALSE(env.shell().is_timer_running());
+    EXPECT_EQ(env.shell().forced_status(), std::optional<int>(1));
+    // Under load the stop may come after the last worksheet: only a run cut short counts.
+    if (converter->sheets_converted() < 20) ++cancelled;
     env.destroy_shell();
     converter.reset();
   }

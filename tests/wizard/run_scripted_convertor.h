@@ -31,8 +31,7 @@ class scripted_convertor : public tamarind_convertor {
   std::chrono::milliseconds pause{0};
   /// Replaces the whole run when set (for runs that fail before they start).
   std::function<void()> body;
-  /// Worksheets the run reports missing as a real run does: counted, then named through the frame
-  /// (a box of their own, and the finish page's list).
+  /// Worksheets the run reports missing as a real run does: counted, then named through the frame.
   std::vector<std::wstring> missing;
 
   /// Lets the run go on to the next worksheet.

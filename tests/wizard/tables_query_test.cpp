@@ -153,7 +153,6 @@ TEST_F(TablesQueryDialog, HelpOpensItsTopicOrSaysItIsMissing) {
   press(9);
   EXPECT_TRUE(opened.endsWith(QStringLiteral("1025.html")));
   EXPECT_EQ(env.boxes().count(), 0u);
-  // F1 opens the same topic.
   opened.clear();
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));

@@ -224,16 +224,14 @@ TEST(XlsCellRecords, OnlyTheCodePagesOfExcelAreRead) {
   EXPECT_EQ(texts(cells_of(book(720, "\xE9"))), (std::vector<std::string>{"\u0644"}));
   EXPECT_EQ(texts(cells_of(book(858, "\xD5"))), (std::vector<std::string>{"\u20ac"}));
   EXPECT_EQ(texts(cells_of(book(32769, "\x80"))), (std::vector<std::string>{"\u20ac"}));
+  const auto refused = [&](std::uint16_t page, const std::string& why) {
+    return opening_error(book(page, "a")).find("code page " + std::to_string(page) + " is not supported: " + why) !=
+           std::string::npos;
+  };
   for (std::uint16_t page : {37, 500, 870, 875, 1026, 1047, 20127, 28591, 65001})
-    EXPECT_NE(opening_error(book(page, "a")).find("code page " + std::to_string(page) +
-                                                  " is not supported: it is no code page of Excel"),
-              std::string::npos)
-        << page;
+    EXPECT_TRUE(refused(page, "it is no code page of Excel")) << page;
   // Pages of Excel that ICU cannot decode are refused as such.
-  for (std::uint16_t page : {1361, 10079})
-    EXPECT_NE(opening_error(book(page, "a")).find("code page " + std::to_string(page) + " is not supported: no converter"),
-              std::string::npos)
-        << page;
+  for (std::uint16_t page : {1361, 10079}) EXPECT_TRUE(refused(page, "no converter")) << page;
 }
 
 TEST(XlsCellRecords, OlderVersionsAreRefusedWithTheirReason) {

@@ -100,47 +100,31 @@ TEST(XlsSharedStrings, ATableHoldingFewerStringsThanItsCountIsReadAsFarAsItGoes)
   const std::string globals = sst(5, xl_string("only") + xl_string("two")) + record(0x0022, std::string("\x01\0", 2));
   auto r = wb_open_xls_bytes(compound(workbook_stream(globals, labelsst(0, 0, 0) + labelsst(1, 0, 1))), "t.xls");
   EXPECT_TRUE(r->date1904());
-  const auto got = read_all(*r, 0);
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].text, "only");
-  EXPECT_EQ(got[1].text, "two");
+  EXPECT_EQ(read_all(*r, 0), (std::vector<cell>{T(0, 0, "only"), T(1, 0, "two")}));
   // A table cut after its header. A cell naming a string past those present lacks its value, and
   // says why; the sheet reads on.
   EXPECT_EQ(failure_of(compound(workbook_stream(sst(15, ""), number_cell(0, 0, 1)))), "");
   const std::string past = compound(workbook_stream(globals, labelsst(0, 0, 1) + labelsst(2, 3, 2) + number_cell(3, 0, 7)));
   EXPECT_EQ(failure_of(past), "");
-  const auto cells = cells_of(past);
-  ASSERT_EQ(cells.size(), 3u);
-  EXPECT_EQ(cells[1].kind, wb_value_kind::missing);
-  EXPECT_EQ(cells[1].row, 2u);
-  EXPECT_EQ(cells[1].col, 3u);
-  EXPECT_EQ(cells[1].text, "its text is shared string 2, past the 2 strings the workbook holds");
-  EXPECT_EQ(cells[2].number, 7);
+  const cell lacking{.row = 2, .col = 3, .kind = wb_value_kind::missing,
+                     .text = "its text is shared string 2, past the 2 strings the workbook holds"};
+  EXPECT_EQ(cells_of(past), (std::vector<cell>{T(0, 0, "two"), lacking, N(3, 0, 7)}));
 }
 
 // Records that end where the format lets them end are read; records too short for what they must
 // hold are still refused.
 TEST(XlsRecords, EmptyStringsWithoutTheirOptionByteAreRead) {
   const std::string empty = std::string("\0\0", 2);  // a character count of 0 and nothing after it
-  std::string format_id;
-  put16(format_id, 164);
   const std::string cells = number_cell(0, 0, 1) + record(0x0204, at(0, 1) + empty) +
                             biff5::formula(1, 0, biff5::text_result()) + record(0x0207, empty) +
                             biff5::formula(1, 1, biff5::text_result()) + record(0x0207, xl_string("x"));
-  const std::string book = compound(workbook_stream(record(0x041E, format_id + empty), cells));
+  const std::string book = compound(workbook_stream(record(0x041E, std::string("\xA4\0", 2) + empty), cells));
   EXPECT_EQ(failure_of(book), "");
-  const auto got = cells_of(book);
-  ASSERT_EQ(got.size(), 4u);  // the empty texts are blanks to the sheet
-  EXPECT_EQ(got[0].number, 1);
-  EXPECT_EQ(got[1].text, "");
-  EXPECT_EQ(got[2].text, "");
-  EXPECT_EQ(got[3].text, "x");
+  EXPECT_EQ(cells_of(book), (std::vector<cell>{N(0, 0, 1), T(0, 1, ""), T(1, 0, ""), T(1, 1, "x")}));
 
-  std::string cut_label = at(0, 0);
-  put16(cut_label, 3);
-  cut_label += std::string("\0a", 2);
-  for (const std::string& short_record : {record(0x0204, cut_label), record(0x0203, at(0, 0) + "1234"),
-                                          record(0x0204, at(0, 0) + std::string("\x01", 1))})
+  // A LABEL counting 3 characters that holds one, a NUMBER of 4 bytes, a LABEL cut inside its count.
+  for (const std::string& short_record : {record(0x0204, at(0, 0) + std::string("\x03\0\0a", 4)),
+                                          record(0x0203, at(0, 0) + "1234"), record(0x0204, at(0, 0) + std::string("\x01", 1))})
     EXPECT_TRUE(mentions(failure_of(compound(workbook_stream("", short_record))), "shorter than its content"));
 }
 

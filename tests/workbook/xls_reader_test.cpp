@@ -4,13 +4,10 @@
 #include "xls_test_support.h"
 #include "workbook/xls/xls_open.h"
 
-using xls_test::cell;
-using xls_test::fixture;
-using xls_test::read_all;
+using namespace xls_test;
 
 namespace {
 
-constexpr auto num = wb_value_kind::number;
 constexpr auto txt = wb_value_kind::text;
 constexpr auto boo = wb_value_kind::boolean;
 constexpr auto err = wb_value_kind::error;
@@ -18,8 +15,6 @@ constexpr auto gen = wb_number_style::general;
 constexpr auto date = wb_number_style::date;
 constexpr auto money = wb_number_style::currency;
 
-cell T(std::uint32_t r, std::uint32_t c, std::string t) { return {r, c, txt, gen, false, 0, std::move(t)}; }
-cell N(std::uint32_t r, std::uint32_t c, double v, wb_number_style s = gen) { return {r, c, num, s, false, v, ""}; }
 cell B(std::uint32_t r, std::uint32_t c, bool b) { return {r, c, boo, gen, b, 0, ""}; }
 cell E(std::uint32_t r, std::uint32_t c) { return {r, c, err, gen, false, 0, ""}; }
 

@@ -36,6 +36,14 @@ struct collector : wb_cell_sink {
   }
 };
 
+/// Expected cells: a text, and a number in a style.
+inline cell T(std::uint32_t row, std::uint32_t col, std::string text) {
+  return {row, col, wb_value_kind::text, wb_number_style::general, false, 0, std::move(text)};
+}
+inline cell N(std::uint32_t row, std::uint32_t col, double number, wb_number_style style = wb_number_style::general) {
+  return {row, col, wb_value_kind::number, style, false, number, ""};
+}
+
 inline std::vector<cell> read_all(wb_reader& r, std::size_t sheet) {
   collector c;
   r.read_sheet(sheet, c);
