@@ -67,14 +67,9 @@ TEST(E2eBiff5, CellsPastTheSharedStringsTheWorkbookHoldsAreReportedWithTheirRows
   e2e::scratch_dir dir;
   e2e::database_guard db{"e2e_xls_sst"};
 
-  std::string sst;
-  put32(sst, 5);
-  put32(sst, 5);
-  sst += xl_string("name") + xl_string("n") + xl_string("Anna");
-  const auto shared = [](std::uint16_t row, std::uint16_t col, std::uint32_t index) {
-    std::string p = at(row, col);
-    put32(p, index);
-    return record(0x00FD, p);
+  const std::string sst = std::string("\5\0\0\0\5\0\0\0", 8) + xl_string("name") + xl_string("n") + xl_string("Anna");
+  const auto shared = [](std::uint16_t row, std::uint16_t col, std::uint32_t index) {  // LABELSST
+    return record(0x00FD, at(row, col) + std::string(reinterpret_cast<const char*>(&index), 4));
   };
   const std::string cells = shared(0, 0, 0) + shared(0, 1, 1) + shared(1, 0, 2) + number_cell(1, 1, 1) +
                             shared(2, 0, 4) + number_cell(2, 1, 2) + shared(3, 0, 2) + number_cell(3, 1, 3);

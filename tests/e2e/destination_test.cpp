@@ -46,10 +46,8 @@ TEST_F(E2eDestination, UnreadableOrNoWorksheetsLeaveTheDestinationAndFail) {
         << r.out;
     const auto missing = convert({{"Missing", good_rows}}, mode, {"xl/worksheets/sheet1.xml"});
     EXPECT_EQ(missing.status, 1) << missing.out;
-    EXPECT_TRUE(has(missing.out, "Missing: ") &&
-                has(missing.out, "the part 'xl/worksheets/sheet1.xml' of sheet 'Missing' is missing.") &&
-                has(missing.out, "None of the worksheets to convert can be read"))
-        << missing.out;
+    EXPECT_TRUE(has(missing.out, "Missing: ") && has(missing.out, "None of the worksheets to convert can be read") &&
+                has(missing.out, "the part 'xl/worksheets/sheet1.xml' of sheet 'Missing' is missing.")) << missing.out;
     EXPECT_EQ(db.tables(), untouched);
     EXPECT_EQ(db.rows("SELECT f1 FROM bad"), strings{"-2"});
   }
