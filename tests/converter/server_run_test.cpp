@@ -86,6 +86,14 @@ class ServerConversion : public converter_fixture {
     presenter_reports_before = presenter.reports().size();
   }
 
+  /// Runs `c` and stops it once it has sent 500 rows.
+  void stop_during_rows(tamarind_convertor& c) {
+    std::thread worker([&] { c.run(); });
+    while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    c.request_stop();
+    worker.join();
+  }
+
   /// Runs `c` while another session holds public.sheet1 in `lock_mode`, stops it once it waits
   /// on that lock, and returns how long the run took to end after the stop.
   std::chrono::steady_clock::duration stop_while_waiting_on_lock(tamarind_convertor& c, const std::string& lock_mode) {
@@ -327,10 +335,7 @@ TEST_F(ServerConversion, AStopEndsTheRunAndKeepsTheRowsSent) {
   new_run();
   tamarind_convertor& c = connected(0);
   c.check_dest();
-  std::thread worker([&] { c.run(); });
-  while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  c.request_stop();
-  worker.join();
+  stop_during_rows(c);
   ASSERT_TRUE(c.is_finished());
   EXPECT_TRUE(presenter.reports().empty());
   const long long sent = c.get_rec_count();
@@ -384,12 +389,6 @@ TEST_F(ServerConversion, AStopCancelsAWaitOnAnotherSessionsLock) {
 TEST_F(ServerConversion, AStopKeepsTheRowsItSaysOrTheTableItWasToReplace) {
   TAMARIND_REQUIRE_SERVER();
   write_workbook(book, {numbered_sheet("Sheet1", 50000), numbered_sheet("Sheet2", 10)});
-  const auto stop_during_rows = [&](tamarind_convertor& c) {
-    std::thread worker([&] { c.run(); });
-    while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    c.request_stop();
-    worker.join();
-  };
   const std::string stopped = "log Sheet1: the conversion was stopped in this worksheet; ";
   existing_destination("integer");
   // Checked at commit, and slower than the stop's grace.
