@@ -86,6 +86,14 @@ class ServerConversion : public converter_fixture {
     presenter_reports_before = presenter.reports().size();
   }
 
+  /// Runs `c` and stops it once it has sent 500 rows.
+  void stop_during_rows(tamarind_convertor& c) {
+    std::thread worker([&] { c.run(); });
+    while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    c.request_stop();
+    worker.join();
+  }
+
   /// Runs `c` while another session holds public.sheet1 in `lock_mode`, stops it once it waits
   /// on that lock, and returns how long the run took to end after the stop.
   std::chrono::steady_clock::duration stop_while_waiting_on_lock(tamarind_convertor& c, const std::string& lock_mode) {
@@ -327,10 +335,7 @@ TEST_F(ServerConversion, AStopEndsTheRunAndKeepsTheRowsSent) {
   new_run();
   tamarind_convertor& c = connected(0);
   c.check_dest();
-  std::thread worker([&] { c.run(); });
-  while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  c.request_stop();
-  worker.join();
+  stop_during_rows(c);
   ASSERT_TRUE(c.is_finished());
   EXPECT_TRUE(presenter.reports().empty());
   const long long sent = c.get_rec_count();
@@ -379,23 +384,17 @@ TEST_F(ServerConversion, AStopCancelsAWaitOnAnotherSessionsLock) {
 
 // A stop keeps its word: the rows sent stay however long their commit takes, mode 1 keeps the table
 // it was to replace, a wait on another session's lock still ends at once, and the stopped
-// worksheet is told with what it kept while the run counts as failed (the agent's status 1).
+// worksheet is told with what it kept while the run counts as failed (the agent's status 1): a
+// worksheet stopped before its first row stored none of its rows, never that its table was left.
 TEST_F(ServerConversion, AStopKeepsTheRowsItSaysOrTheTableItWasToReplace) {
   TAMARIND_REQUIRE_SERVER();
   write_workbook(book, {numbered_sheet("Sheet1", 50000), numbered_sheet("Sheet2", 10)});
-  const auto stop_during_rows = [&](tamarind_convertor& c) {
-    std::thread worker([&] { c.run(); });
-    while (c.get_rec_count() < 500 && !c.is_finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    c.request_stop();
-    worker.join();
-  };
   const std::string stopped = "log Sheet1: the conversion was stopped in this worksheet; ";
   existing_destination("integer");
   // Checked at commit, and slower than the stop's grace.
-  exec(db, "CREATE FUNCTION slow_check() RETURNS trigger LANGUAGE plpgsql AS "
-           "$$BEGIN PERFORM pg_sleep(1.5); RETURN NULL; END$$");
-  exec(db, "CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON public.sheet1 DEFERRABLE INITIALLY DEFERRED "
-           "FOR EACH ROW WHEN (NEW.qty = 1) EXECUTE FUNCTION slow_check()");
+  exec(db, "CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN PERFORM pg_sleep(1.5); RETURN NULL;"
+           " END$$; CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON sheet1 DEFERRABLE INITIALLY DEFERRED"
+           " FOR EACH ROW WHEN (NEW.qty = 1) EXECUTE FUNCTION slow()");
   const unsigned errors_before = handler->reported().total();
   stop_during_rows(connected(3));
   const long long kept = scalar(db, "SELECT count(*) FROM public.sheet1 WHERE name LIKE 'r%'");
@@ -412,14 +411,9 @@ TEST_F(ServerConversion, AStopKeepsTheRowsItSaysOrTheTableItWasToReplace) {
   new_run();  // mode 1's drop of the table waits for another session
   EXPECT_LT(stop_while_waiting_on_lock(connected(1), "ACCESS SHARE"), std::chrono::seconds(2));
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 5);
-}
 
-// A worksheet stopped before its first row still commits the table it makes: it says it stored
-// none of its rows, never that its table was left as it was.
-TEST_F(ServerConversion, AWorksheetStoppedBeforeItsRowsTellsTheTableItMade) {
-  TAMARIND_REQUIRE_SERVER();
-  write_workbook(book, {numbered_sheet("Sheet1", 10)});
-  exec("postgres", "CREATE DATABASE " + db);
+  new_run();  // stopped before its first row, a worksheet still commits the table it makes
+  exec(db, "DROP TABLE public.sheet1");
   struct stopping_frame : recording_frame {
     tamarind_convertor* converter = nullptr;
     void worksheet_started(const std::wstring& name) override {
@@ -434,8 +428,7 @@ TEST_F(ServerConversion, AWorksheetStoppedBeforeItsRowsTellsTheTableItMade) {
   c.set_frame(&frame);
   EXPECT_TRUE(table_exists(db, "public.sheet1"));
   EXPECT_EQ(scalar(db, "SELECT count(*) FROM public.sheet1"), 0);
-  EXPECT_TRUE(contains(stopping.events(), "log Sheet1: the conversion was stopped in this worksheet; 0 of its rows "
-                                          "were stored.\n"));
+  EXPECT_TRUE(contains(stopping.events(), stopped + "0 of its rows were stored.\n"));
 }
 
 namespace {
@@ -488,11 +481,9 @@ TEST_F(ServerConversion, AbortWhoseRowsBeforeCannotBeCommittedSaysNoneWereKept) 
   TAMARIND_REQUIRE_SERVER();
   write_workbook(book, {numbered_sheet("Sheet1", 3000)});
   existing_destination("integer");
-  exec(db, "ALTER TABLE public.sheet1 ADD CHECK (qty <> 700)");
-  exec(db, "CREATE FUNCTION refuse_at_commit() RETURNS trigger LANGUAGE plpgsql AS "
-           "$$BEGIN RAISE EXCEPTION 'refused at commit'; END$$");
-  exec(db, "CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON public.sheet1 DEFERRABLE INITIALLY DEFERRED "
-           "FOR EACH ROW WHEN (NEW.qty = 5) EXECUTE FUNCTION refuse_at_commit()");
+  exec(db, "ALTER TABLE sheet1 ADD CHECK (qty <> 700); CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql"
+           " AS $$BEGIN RAISE 'refused at commit'; END$$; CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON sheet1"
+           " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.qty = 5) EXECUTE FUNCTION refuse()");
   answering_presenter answers(true);
   handler->set_presenter(&answers);
   convert(connected(3));

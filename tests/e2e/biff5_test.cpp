@@ -46,9 +46,7 @@ TEST(E2eBiff5, ExcelFiveBookWhoseSheetClaimsBiff8LandsWithItsNamesAndValues) {
   using namespace xls_test::biff5;
   e2e::scratch_dir dir;
   e2e::database_guard db{"e2e_biff5_mac"};
-
   const std::string path = dir.write("mac.xls", compound(mac_central_european_book(), nullptr, "Book"));
-
   const e2e::run_result r = e2e::run_corvel(
       e2e::join({"--src=" + path, "--extr_fn", "--dest=" + db.name()}, e2e::server_options(false)));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -66,20 +64,13 @@ TEST(E2eBiff5, CellsPastTheSharedStringsTheWorkbookHoldsAreReportedWithTheirRows
   using namespace xls_test;
   e2e::scratch_dir dir;
   e2e::database_guard db{"e2e_xls_sst"};
-
-  std::string sst;
-  put32(sst, 5);
-  put32(sst, 5);
-  sst += xl_string("name") + xl_string("n") + xl_string("Anna");
-  const auto shared = [](std::uint16_t row, std::uint16_t col, std::uint32_t index) {
-    std::string p = at(row, col);
-    put32(p, index);
-    return record(0x00FD, p);
+  const std::string sst = std::string("\5\0\0\0\5\0\0\0", 8) + xl_string("name") + xl_string("n") + xl_string("Anna");
+  const auto shared = [](std::uint16_t row, std::uint16_t col, std::uint32_t index) {  // LABELSST
+    return record(0x00FD, at(row, col) + std::string(reinterpret_cast<const char*>(&index), 4));
   };
   const std::string cells = shared(0, 0, 0) + shared(0, 1, 1) + shared(1, 0, 2) + number_cell(1, 1, 1) +
                             shared(2, 0, 4) + number_cell(2, 1, 2) + shared(3, 0, 2) + number_cell(3, 1, 3);
   const std::string path = dir.write("sst.xls", compound(workbook_stream(record(0x00FC, sst), cells)));
-
   const e2e::run_result r = e2e::run_corvel(
       e2e::join({"--src=" + path, "--extr_fn", "--dest=" + db.name()}, e2e::server_options(false)));
   EXPECT_EQ(r.status, 1) << r.out << r.err;
